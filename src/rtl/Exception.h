@@ -1,0 +1,31 @@
+// The one exception base of the framework. Every exception carries a Message.
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "platform/utf.h"
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(Text aMessage) : FMessage(std::move(aMessage)), FUtf8(TextToUtf8(FMessage)) {}
+  ~Exception() override = default;
+  const Text& Message() const { return FMessage; }
+  const char* what() const noexcept override { return FUtf8.c_str(); }
+
+ private:
+  Text FMessage;
+  std::string FUtf8;
+};
+
+// A text that does not convert to the requested kind (numbers, hexadecimal, escapes).
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A programming error detected at run time; the message begins "Error: ".
+class EDebugStop : public Exception {
+ public:
+  using Exception::Exception;
+};

@@ -1,0 +1,17 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "platform/utf.h"
+#include "platform/win32api.h"
+
+// Marks a test that only the simulated machine can answer (integrity levels, UAC answers,
+// Windows versions, reboots, injected faults); the Windows build skips it with the reason.
+#ifdef _WIN32
+#define SIM_ONLY(reason) GTEST_SKIP() << "needs the simulated machine: " << reason
+#else
+#define SIM_ONLY(reason) (void)0
+#endif
+
+
