@@ -8,3 +8,4 @@
 #include "platform/win32api_types.h"
 #include "platform/win32api_base.h"
 #include "platform/win32api_files.h"
+#include "platform/win32api_sync.h"

@@ -23,3 +23,44 @@ ULONGLONG GetTickCount64() {
 DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
 
 }  // namespace win
+
+#include <sys/syscall.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/utf.h"
+
+namespace win {
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
+
+void OutputDebugStringW(LPCWSTR lpOutputString) {
+  // No debugger is attached to a simulated process; the text goes nowhere, as on Windows.
+  (void)lpOutputString;
+}
+
+BOOL IsDebuggerPresent() { return FALSE; }
+
+BOOL GetComputerNameW(LPWSTR lpBuffer, DWORD* nSize) {
+  Text name = u"ORVANTA-TEST";
+  if (!nSize) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (*nSize < name.size() + 1 || !lpBuffer) {
+    *nSize = static_cast<DWORD>(name.size() + 1);
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return FALSE;
+  }
+  std::memcpy(lpBuffer, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+  *nSize = static_cast<DWORD>(name.size());
+  return TRUE;
+}
+
+}  // namespace win
