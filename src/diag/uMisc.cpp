@@ -1,0 +1,200 @@
+#include "diag/uMisc.h"
+
+#include <deque>
+#include <mutex>
+
+#include "params/uMiscLean.h"
+#include "platform/win32api.h"
+#include "rtl/ModuleInit.h"
+#include "winsys/uWindowsFlags.h"
+
+std::atomic<bool> AlertsOff{false};
+std::atomic<bool> AlertsNoBreak{false};
+std::atomic<bool> AlertsStop{false};
+
+namespace {
+
+constinit std::atomic<win::DWORD> gMainThreadId{0};
+
+// Recorded before main, on the thread that starts the process.
+struct TMiscStartUp {
+  TMiscStartUp() { gMainThreadId.store(win::GetCurrentThreadId()); }
+};
+TMiscStartUp MiscStartUp ORV_UNIT_INIT(unitorder::kMiscLean);
+
+// Made on first use and never destroyed: alerts may come from start-ups of other units
+// before this file's globals exist, and from shut-downs after they would be gone.
+std::mutex& ProblemsLock() {
+  static std::mutex* lock = new std::mutex();
+  return *lock;
+}
+TProblemNotifyHook& HookRef() {
+  static TProblemNotifyHook* hook = new TProblemNotifyHook();
+  return *hook;
+}
+std::deque<TProblemReport>& RecordedRef() {
+  static std::deque<TProblemReport>* recorded = new std::deque<TProblemReport>();
+  return *recorded;
+}
+
+void DebugOutput(const Text& aText) { win::OutputDebugStringW(aText.c_str()); }
+
+// Plain character arrays: constant-initialised, usable from any start-up.
+const char16_t* const kDeveloperMachines[] = {
+    u"DEV-HALDOR", u"DEV-MIRELA", u"DEV-OSKAR", u"DEV-TIANA", u"DEV-BRENNA", u"DEV-KASIMIR", u"ORV-BUILD01",
+};
+const char16_t* const kExtraDeveloperMachine = u"ORV-LAB-X";
+
+}  // namespace
+
+// ---- Stops -----------------------------------------------------------------------------
+
+void StopIf(bool aCondition, const Text& aText) {
+  if (!aCondition) return;
+  Text message = u"Error: " + aText;
+  DebugOutput(message);
+  DebuggerBreak();
+  throw EDebugStop(message);
+}
+
+bool StopIfNot(bool aCondition, const Text& aText) {
+  StopIf(!aCondition, aText);
+  return aCondition;
+}
+
+void Stop(const Text& aText) {
+  StopIf(true, aText);
+  // StopIf(true, ...) always raises; this keeps the no-return promise visible.
+  throw EDebugStop(u"Error: " + aText);
+}
+
+// ---- Alerts ----------------------------------------------------------------------------
+
+void AlertIf(bool aCondition, const Text& aText) {
+  if (!aCondition || AlertsOff.load()) return;
+  ProblemNotify(u"Alert", aText, win::GetCurrentThreadId());
+  if (DebuggerIsPresent()) {
+    DebugOutput(u"Warning: " + aText);
+    if (!AlertsNoBreak.load()) DebuggerBreak();
+  } else if (AlertsStop.load()) {
+    Stop(u"Alert " + aText);
+  }
+}
+
+void Alert(const Text& aText) { AlertIf(true, aText); }
+void AlertIfUsed() { AlertIf(true, u"Should not be used"); }
+
+bool Verify(bool aCondition) {
+  AlertIf(!aCondition, Text());
+  return aCondition;
+}
+
+// ---- Problem reports -------------------------------------------------------------------
+
+Text TProblemReport::ToText() const {
+  return u"Type: \"" + Type + u"\", \r\nMessage: \"" + Message + u"\", \r\nThread: \"" + Thread + u"\"\r\n";
+}
+
+void ProblemNotify(const Text& aType, const Text& aMessage, std::uint32_t aThreadId) {
+  TProblemReport report;
+  report.Type = aType;
+  report.Message = aMessage;
+  report.ThreadId = aThreadId;
+  report.Thread = u"Thread (" + UIntToText(aThreadId) + u")";
+  TProblemNotifyHook hook;
+  {
+    std::lock_guard<std::mutex> guard(ProblemsLock());
+    hook = HookRef();
+  }
+  // Called outside the lock: a hook may itself raise an alert.
+  if (hook)
+    hook(report);
+  else
+    ProblemNotifyDefault(report);
+}
+
+void ProblemNotifyHookSet(TProblemNotifyHook aHook) {
+  std::lock_guard<std::mutex> guard(ProblemsLock());
+  HookRef() = std::move(aHook);
+}
+
+void ProblemNotifyDefault(const TProblemReport& aReport) {
+  DebugOutput(u"[Problem] " + aReport.ToText());
+  std::lock_guard<std::mutex> guard(ProblemsLock());
+  auto& recorded = RecordedRef();
+  recorded.push_back(aReport);
+  while (recorded.size() > ProblemsRecordedMax) recorded.pop_front();
+}
+
+std::vector<TProblemReport> ProblemsRecordedGet() {
+  std::lock_guard<std::mutex> guard(ProblemsLock());
+  auto& recorded = RecordedRef();
+  return std::vector<TProblemReport>(recorded.begin(), recorded.end());
+}
+
+void ProblemsRecordedClear() {
+  std::lock_guard<std::mutex> guard(ProblemsLock());
+  RecordedRef().clear();
+}
+
+// ---- Debugger, threads, machines -------------------------------------------------------
+
+bool DebuggerIsPresent() { return win::IsDebuggerPresent() != win::FALSE; }
+
+void DebuggerBreak() {
+  if (!DebuggerIsPresent()) return;
+#if defined(__i386__) || defined(__x86_64__)
+  __asm__ volatile("int3");
+#endif
+}
+
+bool IsMainThread() { return win::GetCurrentThreadId() == gMainThreadId.load(); }
+
+Text ComputerNameGet() {
+  // NetBIOS names are short, but the system may report up to MAX_PATH characters.
+  std::vector<char16_t> buffer(win::MAX_PATH + 1);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    win::DWORD size = static_cast<win::DWORD>(buffer.size());
+    if (win::GetComputerNameW(buffer.data(), &size)) return Text(buffer.data(), size);
+    if (win::GetLastError() != win::ERROR_BUFFER_OVERFLOW || size <= buffer.size()) break;
+    buffer.resize(size);
+  }
+  return Text();
+}
+
+bool ComputerIsDeveloperMachine(const Text& aComputerName) {
+  Text name = aComputerName.empty() ? ComputerNameGet() : aComputerName;
+  if (!name.empty())
+    for (const char16_t* m : kDeveloperMachines)
+      if (TextSameIgnoreCase(name, m)) return true;
+  return ComputerIsExtraDeveloperMachine();
+}
+
+bool ComputerIsExtraDeveloperMachine() {
+  Text name = ComputerNameGet();
+  return !name.empty() && TextSameIgnoreCase(name, kExtraDeveloperMachine);
+}
+
+// ---- Values and texts ------------------------------------------------------------------
+
+std::int64_t VariantToInt64(const Variant& aValue) {
+  if (aValue.IsNull()) return 0;
+  if (aValue.IsText() && aValue.TextRef().empty()) return 0;
+  return aValue.ToInt64();
+}
+
+bool TextHasChar(TextView aText, char16_t aChar) { return aText.find(aChar) != TextView::npos; }
+
+// ---- Result texts ----------------------------------------------------------------------
+
+Text ResultText(bool bResult) {
+  if (bResult) return u"OK";
+  // Read first: nothing may change the last error before it is taken.
+  win::DWORD code = win::GetLastError();
+  return WindowsErrorText(code);
+}
+
+Text WindowsErrorText(std::int64_t aCode) {
+  if (aCode == 0) return u"OK";
+  return u"ERROR: " + Describe(Variant(aCode), u"WindowsError");
+}

@@ -1,0 +1,102 @@
+// Stops and alerts, the two severities of programming problems, and the small routines the
+// diagnostics rely on.
+//
+// A stop (StopIf, StopIfNot, Stop) ends the current operation: it raises EDebugStop with
+// "Error: " + text. An alert (AlertIf, Alert, AlertIfUsed, Verify) files a problem report
+// and lets the program go on.
+//
+// Problem reports go to a replaceable process-wide hook. The default hook writes
+// "[Problem] " + the report's text to the debugger output and keeps the report in a small
+// bounded list (ProblemsRecordedGet). The debug facility installs its own hook when it
+// comes up (ProblemNotifyHookSet) and the default one again when it goes down.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/win32api_types.h"
+#include "rtl/Exception.h"
+#include "rtl/Variant.h"
+
+// ---- Stops -----------------------------------------------------------------------------
+
+// If aCondition: "Error: " + aText to the debugger output, DebuggerBreak, then EDebugStop
+// with the message "Error: " + aText.
+void StopIf(bool aCondition, const Text& aText);
+// StopIf(!aCondition, aText); returns aCondition when it returns at all.
+bool StopIfNot(bool aCondition, const Text& aText);
+[[noreturn]] void Stop(const Text& aText);
+
+// ---- Alerts ----------------------------------------------------------------------------
+
+// If aCondition and not AlertsOff: reports the problem (kind "Alert"); under a debugger
+// also "Warning: " + aText to its output and a break (unless AlertsNoBreak); without one,
+// Stop("Alert " + aText) when AlertsStop.
+void AlertIf(bool aCondition, const Text& aText);
+void Alert(const Text& aText);
+// At the top of operations that are obsolete but still present.
+void AlertIfUsed();
+// AlertIf(!aCondition, ""); returns aCondition, so that callers skip the failing branch.
+bool Verify(bool aCondition);
+
+// Process-wide switches, all false at start.
+extern std::atomic<bool> AlertsOff;
+extern std::atomic<bool> AlertsNoBreak;
+extern std::atomic<bool> AlertsStop;
+
+// ---- Problem reports (first form: no call stacks yet) ----------------------------------
+
+struct TProblemReport {
+  Text Type;     // "Alert", "Hang" or "Error"
+  Text Message;  // the problem text, may be empty
+  Text Thread;   // "Thread (" + id + ")"
+  std::uint32_t ThreadId = 0;
+  // "Type: Alert, Message: ..., Thread: Thread (123)".
+  Text ToText() const;
+};
+
+using TProblemNotifyHook = std::function<void(const TProblemReport&)>;
+
+// Builds the report and hands it to the hook. Called by AlertIf (kind "Alert").
+void ProblemNotify(const Text& aType, const Text& aMessage, std::uint32_t aThreadId);
+// An empty hook restores the default. The hook runs on the reporting thread; an exception
+// it raises leaves the alerting routine.
+void ProblemNotifyHookSet(TProblemNotifyHook aHook);
+// The default hook: "[Problem] " + aReport.ToText() to the debugger output, and the report
+// appended to the recorded list (the oldest dropped beyond ProblemsRecordedMax).
+void ProblemNotifyDefault(const TProblemReport& aReport);
+constexpr std::size_t ProblemsRecordedMax = 100;
+std::vector<TProblemReport> ProblemsRecordedGet();
+void ProblemsRecordedClear();
+
+// ---- Debugger, threads, machines -------------------------------------------------------
+
+bool DebuggerIsPresent();
+// A breakpoint when a debugger is attached; nothing otherwise.
+void DebuggerBreak();
+// The calling thread is the process's main thread (the one that started the process).
+bool IsMainThread();
+// aComputerName (or, when empty, this computer's name) is one of the developer machines,
+// compared ignoring ASCII case; or ComputerIsExtraDeveloperMachine.
+bool ComputerIsDeveloperMachine(const Text& aComputerName = Text());
+bool ComputerIsExtraDeveloperMachine();
+// The local computer's name, "" when the system does not tell it.
+Text ComputerNameGet();
+
+// ---- Values and texts ------------------------------------------------------------------
+
+// 0 for null and for the empty text; otherwise the value as a 64-bit integer
+// (EVariantError for a non-numeric text).
+std::int64_t VariantToInt64(const Variant& aValue);
+// The character occurs in the text.
+bool TextHasChar(TextView aText, char16_t aChar);
+
+// ---- Result texts for log lines --------------------------------------------------------
+
+// "OK" when bResult, else WindowsErrorText of this thread's last error. Call it right after
+// the operation it describes.
+Text ResultText(bool bResult);
+// "OK" for 0, else "ERROR: " + the error's name ("UNKNOWN_0x57" when it has none).
+Text WindowsErrorText(std::int64_t aCode);
