@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "platform/utf.h"
 #include "platform/win32api.h"
 
@@ -15,3 +18,15 @@
 #endif
 
 
+
+namespace testsupport {
+
+// A new, empty folder for one test, as a Windows path without a trailing backslash.
+Text ScratchFolder();
+
+// Writes a file with the given bytes; true on success.
+bool FileWrite(const Text& aPath, const std::string& aData);
+// Reads a whole file; nullopt when it cannot be opened.
+std::optional<std::string> FileRead(const Text& aPath);
+
+}  // namespace testsupport

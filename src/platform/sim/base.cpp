@@ -1,16 +1,66 @@
-// Process basics of the simulated machine (first form: the process itself).
+// Process basics of the simulated machine.
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
 #include <thread>
 
+#include "platform/sim/machine.h"
+#include "platform/utf.h"
 #include "platform/win32api.h"
 
 namespace win {
 
 namespace {
+
 thread_local DWORD tLastError = 0;
+
+// What the process is: its image and command line as Windows paths and text.
+struct Identity {
+  Text Image;
+  Text CommandLine;
+  Text Computer = u"ORVANTA-TEST";
+};
+
+const Identity& Self() {
+  static std::once_flag once;
+  static Identity* self = nullptr;
+  std::call_once(once, [] {
+    self = new Identity;
+    if (const sim::ProcessRecord* p = sim::CurrentProcess()) {
+      self->Image = Utf8ToText(p->Image);
+      self->CommandLine = Utf8ToText(p->CommandLine);
+      try {
+        self->Computer = Utf8ToText(sim::MachineConfigRead(sim::MachineFolderHost()).ComputerName);
+      } catch (const sim::MachineError&) {
+      }
+      return;
+    }
+    // A program on no machine: its host image and host arguments, quoted as Windows does.
+    char exe[4096];
+    ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    self->Image = n > 0 ? Utf8ToText(std::string(exe, static_cast<size_t>(n))) : Text();
+    std::ifstream cmd("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
+    std::string line;
+    size_t start = 0;
+    while (start < all.size()) {
+      size_t end = all.find('\0', start);
+      if (end == std::string::npos) end = all.size();
+      if (!line.empty()) line += ' ';
+      line += sim::CommandLineQuote(all.substr(start, end - start));
+      start = end + 1;
+    }
+    self->CommandLine = Utf8ToText(line);
+  });
+  return *self;
 }
+
+}  // namespace
 
 DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD dwErrCode) { tLastError = dwErrCode; }
@@ -22,20 +72,40 @@ ULONGLONG GetTickCount64() {
 }
 DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
 
-}  // namespace win
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+  if (hModule != nullptr && hModule != GetModuleHandleW(nullptr)) {
+    SetLastError(126);  // ERROR_MOD_NOT_FOUND: the process's own image is its only module
+    return 0;
+  }
+  const Text& image = Self().Image;
+  if (nSize == 0 || !lpFilename) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (image.size() + 1 > nSize) {
+    // Truncated and terminated, as Windows does from Vista on.
+    std::memcpy(lpFilename, image.data(), (nSize - 1) * sizeof(WCHAR));
+    lpFilename[nSize - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return nSize;
+  }
+  std::memcpy(lpFilename, image.c_str(), (image.size() + 1) * sizeof(WCHAR));
+  return static_cast<DWORD>(image.size());
+}
 
-#include <sys/syscall.h>
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
+  static char self;
+  if (lpModuleName == nullptr) return &self;
+  SetLastError(126);
+  return nullptr;
+}
 
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <string>
+LPWSTR GetCommandLineW() { return const_cast<LPWSTR>(Self().CommandLine.c_str()); }
 
-#include "platform/utf.h"
-
-namespace win {
-
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+DWORD GetCurrentProcessId() {
+  if (const sim::ProcessRecord* p = sim::CurrentProcess()) return p->Pid;
+  return static_cast<DWORD>(::getpid());
+}
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
@@ -48,7 +118,7 @@ void OutputDebugStringW(LPCWSTR lpOutputString) {
 BOOL IsDebuggerPresent() { return FALSE; }
 
 BOOL GetComputerNameW(LPWSTR lpBuffer, DWORD* nSize) {
-  Text name = u"ORVANTA-TEST";
+  const Text& name = Self().Computer;
   if (!nSize) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/convert.h"
+
 namespace win {
 
 DWORD GetLastError() { return ::GetLastError(); }
@@ -11,20 +13,18 @@ void Sleep(DWORD dwMilliseconds) { ::Sleep(dwMilliseconds); }
 DWORD GetTickCount() { return ::GetTickCount(); }
 ULONGLONG GetTickCount64() { return ::GetTickCount64(); }
 
-}  // namespace win
-
-namespace win {
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+  return ::GetModuleFileNameW(static_cast<::HMODULE>(hModule), W(lpFilename), nSize);
+}
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName) { return ::GetModuleHandleW(W(lpModuleName)); }
+LPWSTR GetCommandLineW() { return reinterpret_cast<LPWSTR>(::GetCommandLineW()); }
 
 DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 DWORD GetCurrentThreadId() { return ::GetCurrentThreadId(); }
 HANDLE GetCurrentProcess() { return ::GetCurrentProcess(); }
 HANDLE GetCurrentThread() { return ::GetCurrentThread(); }
-void OutputDebugStringW(LPCWSTR lpOutputString) {
-  ::OutputDebugStringW(reinterpret_cast<const wchar_t*>(lpOutputString));
-}
+void OutputDebugStringW(LPCWSTR lpOutputString) { ::OutputDebugStringW(W(lpOutputString)); }
 BOOL IsDebuggerPresent() { return ::IsDebuggerPresent(); }
-BOOL GetComputerNameW(LPWSTR lpBuffer, DWORD* nSize) {
-  return ::GetComputerNameW(reinterpret_cast<wchar_t*>(lpBuffer), nSize);
-}
+BOOL GetComputerNameW(LPWSTR lpBuffer, DWORD* nSize) { return ::GetComputerNameW(W(lpBuffer), nSize); }
 
 }  // namespace win
