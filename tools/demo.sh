@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# ./run demo: what exists today, shown on a new simulated machine.
+set -euo pipefail
+BUILD=$1
+WINSIM=$BUILD/tools/winsim/winsim
+PROBE=$BUILD/tests/scenario/scenario_probe
+M=$(mktemp -d /tmp/orvanta-demo.XXXXXX)/machine
+step() { printf '\n$ %s\n' "$*"; "$@"; }
+
+echo "A simulated Windows machine lives in a folder; winsim is its command-line tool."
+step "$WINSIM" new "$M" --windows 10.0 --bits 64
+step "$WINSIM" tree "$M" 'C:\Windows'
+echo
+echo "A host program runs as a process of the machine (32-bit, medium integrity by default):"
+step "$WINSIM" run "$M" -- "$PROBE" 3 "an argument" || echo "(exit code $?)"
+step "$WINSIM" events "$M"
+echo
+echo "The installer itself is not built yet; this demo shows only the machine and its tools."
+echo "The machine stays in $M"
