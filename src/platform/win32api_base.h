@@ -32,3 +32,26 @@ DWORD GetTickCount();
 ULONGLONG GetTickCount64();
 
 }  // namespace win
+
+namespace win {
+
+// Modules and their exports. Functions found with GetProcAddress are called with the
+// calling convention of the platform's API (ORV_WINAPI).
+#if defined(_WIN32) && !defined(_WIN64)
+#define ORV_WINAPI __attribute__((stdcall))
+#else
+#define ORV_WINAPI
+#endif
+using FARPROC = void (*)();
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
+BOOL FreeLibrary(HMODULE hLibModule);
+FARPROC GetProcAddress(HMODULE hModule, const char* lpProcName);
+
+// TRUE in *Wow64Process for a 32-bit process on 64-bit Windows.
+BOOL IsWow64Process(HANDLE hProcess, BOOL* Wow64Process);
+
+// Not a Win32 function: the pointer width the program was built for (32 or 64). On the
+// simulated machine, the bitness of the simulated process.
+int ProgramPointerBits();
+
+}  // namespace win

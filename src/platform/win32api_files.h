@@ -38,3 +38,28 @@ DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 BOOL SetCurrentDirectoryW(LPCWSTR lpPathName);
 
 }  // namespace win
+
+namespace win {
+
+// WOW64 file-system redirection of the calling thread (32-bit processes on 64-bit Windows).
+BOOL Wow64DisableWow64FsRedirection(LPVOID* OldValue);
+BOOL Wow64RevertWow64FsRedirection(LPVOID OlValue);
+
+// "C:\Windows\system32", also for a 32-bit process. uSize in characters; returns the length
+// without the zero, or the size needed with it when the buffer is too small.
+UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
+UINT GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize);
+
+// Shell folders (CSIDL).
+constexpr int CSIDL_APPDATA = 0x001A;
+constexpr int CSIDL_LOCAL_APPDATA = 0x001C;
+constexpr int CSIDL_WINDOWS = 0x0024;
+constexpr int CSIDL_SYSTEM = 0x0025;
+constexpr int CSIDL_PROGRAM_FILES = 0x0026;
+constexpr int CSIDL_SYSTEMX86 = 0x0029;
+constexpr int CSIDL_PROGRAM_FILESX86 = 0x002A;
+constexpr int CSIDL_COMMON_APPDATA = 0x0023;
+// lpszPath: at least MAX_PATH characters.
+BOOL SHGetSpecialFolderPathW(HWND hwnd, LPWSTR lpszPath, int csidl, BOOL fCreate);
+
+}  // namespace win

@@ -38,6 +38,7 @@ using HMODULE = void*;
 using HINSTANCE = void*;
 using ULONG_PTR = std::uintptr_t;
 using LONG_PTR = std::intptr_t;
+using HWND = void*;
 using SIZE_T = std::size_t;
 
 constexpr BOOL TRUE = 1;

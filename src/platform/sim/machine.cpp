@@ -435,6 +435,7 @@ std::vector<ProcessState> ProcessTableRead(const std::string& aMachine) {
     unsigned long pid = 0, code = 0;
     if (std::sscanf(line.c_str(), "%lu %lu", &pid, &code) == 2 && index.count(static_cast<win::DWORD>(pid))) {
       auto& s = out[index[static_cast<win::DWORD>(pid)]];
+      if (s.Exited) continue;
       s.Exited = true;
       s.ExitCode = static_cast<win::DWORD>(code);
     }
@@ -574,6 +575,24 @@ SpawnResult ProcessSpawn(const std::string& aMachine, SpawnRequest aRequest, boo
     result.MonitorPid = outer;
   }
   return result;
+}
+
+std::optional<std::string> AnswerTake(const std::string& aMachine, const std::string& aKind) {
+  MachineLock lock(aMachine);
+  std::string path = StatePath(aMachine, "answers");
+  std::vector<std::string> lines = ReadLines(path);
+  std::optional<std::string> answer;
+  std::string kept;
+  for (const auto& l : lines) {
+    auto f = SplitFields(l);
+    if (!answer && f.size() == 2 && f[0] == aKind) {
+      answer = f[1];
+      continue;
+    }
+    kept += l + "\n";
+  }
+  if (answer) WriteFileAll(path, kept);
+  return answer;
 }
 
 // ---- this process -------------------------------------------------------------------------

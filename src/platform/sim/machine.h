@@ -118,6 +118,9 @@ win::DWORD ProcessRecordOnly(const std::string& aMachine, ProcessRecord aRecord,
 // Quotes one argument the way Windows programs split their command line.
 std::string CommandLineQuote(const std::string& aArgument);
 
+// Takes the user's next queued answer of a kind ("uac", "answer"); nullopt when none is left.
+std::optional<std::string> AnswerTake(const std::string& aMachine, const std::string& aKind);
+
 // ---- this process -------------------------------------------------------------------------
 
 // The process of the machine that this host program runs as; null when it runs on none.
