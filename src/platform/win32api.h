@@ -9,3 +9,6 @@
 #include "platform/win32api_base.h"
 #include "platform/win32api_files.h"
 #include "platform/win32api_sync.h"
+#include "platform/win32api_process.h"
+#include "platform/win32api_resources.h"
+#include "platform/win32api_registry.h"

@@ -1,5 +1,9 @@
 #include "TestSupport.h"
 
+#ifndef _WIN32
+#include "platform/sim/machine.h"
+#endif
+
 #include <atomic>
 #include <string>
 
@@ -44,6 +48,42 @@ std::optional<std::string> FileRead(const Text& aPath) {
     out.append(buf, n);
   }
   win::CloseHandle(h);
+  return out;
+}
+
+}  // namespace testsupport
+
+namespace testsupport {
+
+AsAdministrator::AsAdministrator() {
+#ifndef _WIN32
+  FPrevious = sim::CurrentProcess() ? sim::CurrentProcess()->Integrity : 0;
+  sim::CurrentProcessIntegritySet(sim::kIntegrityHigh);
+#endif
+}
+
+AsAdministrator::~AsAdministrator() {
+#ifndef _WIN32
+  if (FPrevious) sim::CurrentProcessIntegritySet(FPrevious);
+#endif
+}
+
+std::optional<std::string> RegistryValueRead(win::HKEY aRoot, const Text& aKey, const Text& aName, win::REGSAM aView,
+                                             win::DWORD* aType) {
+  win::HKEY key = nullptr;
+  if (win::RegOpenKeyExW(aRoot, aKey.c_str(), 0, win::KEY_READ | aView, &key) != win::ERROR_SUCCESS) return std::nullopt;
+  win::DWORD size = 0, type = 0;
+  std::optional<std::string> out;
+  if (win::RegQueryValueExW(key, aName.c_str(), nullptr, &type, nullptr, &size) == win::ERROR_SUCCESS) {
+    std::string data(size, '\0');
+    if (win::RegQueryValueExW(key, aName.c_str(), nullptr, &type, reinterpret_cast<win::BYTE*>(data.data()), &size) ==
+        win::ERROR_SUCCESS) {
+      data.resize(size);
+      out = data;
+      if (aType) *aType = type;
+    }
+  }
+  win::RegCloseKey(key);
   return out;
 }
 

@@ -29,4 +29,21 @@ bool FileWrite(const Text& aPath, const std::string& aData);
 // Reads a whole file; nullopt when it cannot be opened.
 std::optional<std::string> FileRead(const Text& aPath);
 
+// Runs its scope with an administrator's (high-integrity) token: on the simulated machine
+// the test process is raised for the scope; under Wine every process already is.
+class AsAdministrator {
+ public:
+  AsAdministrator();
+  ~AsAdministrator();
+  AsAdministrator(const AsAdministrator&) = delete;
+  AsAdministrator& operator=(const AsAdministrator&) = delete;
+
+ private:
+  win::DWORD FPrevious = 0;
+};
+
+// Reads a registry value's raw bytes; nullopt when it is absent.
+std::optional<std::string> RegistryValueRead(win::HKEY aRoot, const Text& aKey, const Text& aName,
+                                             win::REGSAM aView = 0, win::DWORD* aType = nullptr);
+
 }  // namespace testsupport

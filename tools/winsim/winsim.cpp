@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/sim/machine.h"
+#include "platform/win32api.h"
 #include "platform/utf.h"
 
 namespace fs = std::filesystem;
@@ -234,6 +235,31 @@ int Run(const std::string& aMachineFolder, const std::string& aIntegrity, int aB
   }
 }
 
+int Hold(const std::string& aMachine, const std::string& aWinPath, const std::string& aShare) {
+  win::DWORD share;
+  if (aShare == "none") share = 0;
+  else if (aShare == "read") share = win::FILE_SHARE_READ;
+  else if (aShare == "write") share = win::FILE_SHARE_WRITE;
+  else if (aShare == "delete") share = win::FILE_SHARE_DELETE;
+  else if (aShare == "all") share = win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE;
+  else throw Failure("--share is one of none, read, write, delete, all");
+  sim::ResolvedPath r = ResolveOrFail(aMachine, aWinPath);
+  if (!r.Exists) throw Failure("no such file in the machine: " + aWinPath);
+  sim::ProcessRecord self;
+  self.Image = "C:\\Windows\\System32\\winsim-hold.exe";
+  self.CommandLine = "winsim-hold.exe " + sim::CommandLineQuote(aWinPath);
+  self.CurrentDirectory = "C:\\Windows\\System32\\";
+  self.Bits = sim::MachineConfigRead(aMachine).Bits;
+  sim::ProcessAttachNew(aMachine, self);
+  Text path = Utf8ToText(aWinPath);
+  win::HANDLE h = win::CreateFileW(path.c_str(), win::GENERIC_READ, share, nullptr, win::OPEN_EXISTING,
+                                   r.IsDirectory ? win::FILE_FLAG_BACKUP_SEMANTICS : win::FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == win::INVALID_HANDLE_VALUE)
+    throw Failure("cannot open " + aWinPath + ": error " + std::to_string(win::GetLastError()));
+  std::cout << "holding" << std::endl;
+  for (;;) ::pause();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -278,6 +304,15 @@ int main(int argc, char** argv) {
   auto* cTree = app.add_subcommand("tree", "list what is below a folder: path, size, SHA-256");
   cTree->add_option("MACHINE", machine)->required();
   cTree->add_option("WINPATH", winPath)->required();
+  std::string share = "none";
+  auto* cHold = app.add_subcommand("hold", "hold a file open as another process of the machine, until killed or a reboot");
+  cHold->add_option("MACHINE", machine)->required();
+  cHold->add_option("WINPATH", winPath)->required();
+  cHold->add_option("--share", share, "what others may do meanwhile: none (default), read, write, delete, all");
+  auto* cReboot = app.add_subcommand("reboot", "restart the machine: end every process, carry out the pending renames");
+  cReboot->add_option("MACHINE", machine)->required();
+  auto* cPending = app.add_subcommand("pending", "the pending rename operations, one SOURCE -> TARGET line each");
+  cPending->add_option("MACHINE", machine)->required();
   auto* cEvents = app.add_subcommand("events", "the machine's event log, JSON lines, oldest first");
   cEvents->add_option("MACHINE", machine)->required();
 
@@ -332,6 +367,16 @@ int main(int argc, char** argv) {
       sim::ResolvedPath r = ResolveOrFail(m, winPath);
       if (!r.Exists || !r.IsDirectory) throw Failure("no such folder in the machine: " + winPath);
       TreeWalk(r.Host, "", std::cout);
+      return 0;
+    }
+    if (*cHold) return Hold(MachineOpen(machine), winPath, share);
+    if (*cReboot) {
+      sim::MachineReboot(MachineOpen(machine), false);
+      return 0;
+    }
+    if (*cPending) {
+      for (const auto& [source, target] : sim::PendingRenamesRead(MachineOpen(machine)))
+        std::cout << TextToUtf8(source) << " -> " << TextToUtf8(target) << "\n";
       return 0;
     }
     if (*cEvents) {

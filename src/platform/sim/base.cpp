@@ -26,38 +26,50 @@ struct Identity {
   Text Computer = u"ORVANTA-TEST";
 };
 
+Identity* IdentityRead() {
+  auto* self = new Identity;
+  if (const sim::ProcessRecord* p = sim::CurrentProcess()) {
+    self->Image = Utf8ToText(p->Image);
+    self->CommandLine = Utf8ToText(p->CommandLine);
+    try {
+      self->Computer = Utf8ToText(sim::MachineConfigRead(sim::MachineFolderHost()).ComputerName);
+    } catch (const sim::MachineError&) {
+    }
+    return self;
+  }
+  // A program on no machine: its host image and host arguments, quoted as Windows does.
+  char exe[4096];
+  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  self->Image = n > 0 ? Utf8ToText(std::string(exe, static_cast<size_t>(n))) : Text();
+  std::ifstream cmd("/proc/self/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
+  std::string line;
+  size_t start = 0;
+  while (start < all.size()) {
+    size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    if (!line.empty()) line += ' ';
+    line += sim::CommandLineQuote(all.substr(start, end - start));
+    start = end + 1;
+  }
+  self->CommandLine = Utf8ToText(line);
+  return self;
+}
+
+// Read once the process belongs to a machine; before that (start-up code of a test program
+// that attaches in main) read afresh, earlier answers kept alive for their callers.
 const Identity& Self() {
-  static std::once_flag once;
-  static Identity* self = nullptr;
-  std::call_once(once, [] {
-    self = new Identity;
-    if (const sim::ProcessRecord* p = sim::CurrentProcess()) {
-      self->Image = Utf8ToText(p->Image);
-      self->CommandLine = Utf8ToText(p->CommandLine);
-      try {
-        self->Computer = Utf8ToText(sim::MachineConfigRead(sim::MachineFolderHost()).ComputerName);
-      } catch (const sim::MachineError&) {
-      }
-      return;
-    }
-    // A program on no machine: its host image and host arguments, quoted as Windows does.
-    char exe[4096];
-    ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    self->Image = n > 0 ? Utf8ToText(std::string(exe, static_cast<size_t>(n))) : Text();
-    std::ifstream cmd("/proc/self/cmdline", std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
-    std::string line;
-    size_t start = 0;
-    while (start < all.size()) {
-      size_t end = all.find('\0', start);
-      if (end == std::string::npos) end = all.size();
-      if (!line.empty()) line += ' ';
-      line += sim::CommandLineQuote(all.substr(start, end - start));
-      start = end + 1;
-    }
-    self->CommandLine = Utf8ToText(line);
-  });
-  return *self;
+  static std::mutex lock;
+  static Identity* attached = nullptr;
+  static Identity* unattached = nullptr;
+  std::lock_guard<std::mutex> g(lock);
+  if (attached) return *attached;
+  if (sim::CurrentProcess()) {
+    attached = IdentityRead();
+    return *attached;
+  }
+  if (!unattached) unattached = IdentityRead();
+  return *unattached;
 }
 
 }  // namespace
@@ -91,13 +103,6 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
   }
   std::memcpy(lpFilename, image.c_str(), (image.size() + 1) * sizeof(WCHAR));
   return static_cast<DWORD>(image.size());
-}
-
-HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
-  static char self;
-  if (lpModuleName == nullptr) return &self;
-  SetLastError(126);
-  return nullptr;
 }
 
 LPWSTR GetCommandLineW() { return const_cast<LPWSTR>(Self().CommandLine.c_str()); }

@@ -16,6 +16,7 @@
 
 #include "platform/sim/handles.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/registry.h"
 #include "platform/sim/sharing.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
@@ -209,6 +210,41 @@ bool CopyHostFile(const std::string& aFrom, const std::string& aTo, DWORD& aErro
   }
   if (!ok) ::unlink(tmp.c_str());
   return ok;
+}
+
+// Records a move (or, without a target, a deletion) for the next start of Windows, in the
+// registry value Windows carries them out from. It needs an administrator's token.
+BOOL DelayedMove(LPCWSTR aFrom, LPCWSTR aTo, DWORD aFlags) {
+  const sim::ProcessRecord* self = sim::CurrentProcess();
+  if (!self) return Fail(21, FALSE);
+  if (!aFrom) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  ResolvedPath from, to;
+  if (!Resolve(aFrom, from)) return FALSE;
+  if (aTo && *aTo && !Resolve(aTo, to)) return FALSE;
+  if (self->Integrity < sim::kIntegrityHigh) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  Text source = u"\\??\\" + from.WinPath;
+  Text target;
+  if (aTo && *aTo) target = Text((aFlags & MOVEFILE_REPLACE_EXISTING) ? u"!" : u"") + u"\\??\\" + to.WinPath;
+  try {
+    sim::RegistryTransact(MachineOf(), [&](sim::RegStore& s) {
+      sim::RegKey& k = s.Create(sim::kSessionManagerKey);
+      for (auto& v : k.Values) {
+        if (sim::UpcaseText(v.Name) == sim::UpcaseText(sim::kPendingRenames)) {
+          std::vector<Text> pairs = sim::PendingPairsDecode(v.Data);
+          pairs.push_back(source);
+          pairs.push_back(target);
+          v.Type = REG_MULTI_SZ;
+          v.Data = sim::PendingPairsEncode(pairs);
+          return true;
+        }
+      }
+      k.Values.push_back({sim::kPendingRenames, REG_MULTI_SZ, sim::PendingPairsEncode({source, target})});
+      return true;
+    });
+  } catch (const sim::MachineError&) {
+    return Fail(ERROR_GEN_FAILURE, FALSE);
+  }
+  return TRUE;
 }
 
 }  // namespace
@@ -455,7 +491,7 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
 }
 
 BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
-  if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) return Fail(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+  if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) return DelayedMove(lpExistingFileName, lpNewFileName, dwFlags);
   if (!lpNewFileName) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   ResolvedPath from, to;
   if (!Resolve(lpExistingFileName, from)) return FALSE;

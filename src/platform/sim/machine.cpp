@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "platform/sim/registry.h"
 #include "platform/sim/restable.h"
 #include "platform/utf.h"
 
@@ -112,6 +114,14 @@ void WriteFileAll(const std::string& aPath, const std::string& aData) {
 }
 
 }  // namespace
+
+std::string TableFieldEscape(const std::string& aField) { return FieldEscape(aField); }
+std::vector<std::string> TableFieldsSplit(const std::string& aLine) { return SplitFields(aLine); }
+void FileReplaceAtomically(const std::string& aPath, const std::string& aData) {
+  std::string tmp = aPath + ".new";
+  WriteFileAll(tmp, aData);
+  if (::rename(tmp.c_str(), aPath.c_str()) != 0) throw MachineError("cannot replace " + aPath);
+}
 
 // ---- integrity names ----------------------------------------------------------------------
 
@@ -242,6 +252,18 @@ void MachineCreate(const std::string& aFolder, const MachineConfig& aConfig) {
     WriteFileAll(tmp + "/state/handles", "");
     WriteFileAll(tmp + "/state/answers", "");
     WriteFileAll(tmp + "/" + kConfigFile, ini.str());
+    // The keys every Windows has.
+    RegistryTransact(tmp, [&](RegStore& r) {
+      for (const char16_t* k : {u"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                u"HKLM\\SYSTEM\\CurrentControlSet\\Services",
+                                u"HKLM\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current",
+                                u"HKLM\\SOFTWARE\\Classes\\CLSID", u"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"}) {
+        r.Create(k);
+      }
+      if (aConfig.Bits == 64) r.Create(u"HKLM\\SOFTWARE\\Wow6432Node\\Microsoft");
+      r.Create(Text(u"HKU\\") + kUserSid + u"\\Software\\Classes");
+      return true;
+    });
     // The desktop shell: a process at medium integrity that runs no host program.
     ProcessRecord shell;
     shell.Parent = 0;
@@ -435,6 +457,7 @@ std::vector<ProcessState> ProcessTableRead(const std::string& aMachine) {
     unsigned long pid = 0, code = 0;
     if (std::sscanf(line.c_str(), "%lu %lu", &pid, &code) == 2 && index.count(static_cast<win::DWORD>(pid))) {
       auto& s = out[index[static_cast<win::DWORD>(pid)]];
+      if (s.Exited) continue;
       s.Exited = true;
       s.ExitCode = static_cast<win::DWORD>(code);
     }
@@ -576,13 +599,31 @@ SpawnResult ProcessSpawn(const std::string& aMachine, SpawnRequest aRequest, boo
   return result;
 }
 
+std::optional<std::string> AnswerTake(const std::string& aMachine, const std::string& aKind) {
+  MachineLock lock(aMachine);
+  std::string path = StatePath(aMachine, "answers");
+  std::vector<std::string> lines = ReadLines(path);
+  std::optional<std::string> answer;
+  std::string kept;
+  for (const auto& l : lines) {
+    auto f = SplitFields(l);
+    if (!answer && f.size() == 2 && f[0] == aKind) {
+      answer = f[1];
+      continue;
+    }
+    kept += l + "\n";
+  }
+  if (answer) WriteFileAll(path, kept);
+  return answer;
+}
+
 // ---- this process -------------------------------------------------------------------------
 
 namespace {
 
 struct Current {
-  std::once_flag once;
-  bool attached = false;
+  std::mutex lock;
+  std::atomic<bool> attached{false};
   std::string machine;
   ProcessRecord record;
 };
@@ -596,20 +637,29 @@ Current& CurrentState() {
 
 const ProcessRecord* CurrentProcess() {
   Current& c = CurrentState();
-  std::call_once(c.once, [&] {
-    const char* m = std::getenv("WINSIM_MACHINE");
-    const char* p = std::getenv("WINSIM_PID");
-    if (!m || !p) return;
-    try {
-      auto found = ProcessFind(m, static_cast<win::DWORD>(std::stoul(p)));
-      if (!found) return;
-      c.machine = m;
-      c.record = found->Record;
-      c.attached = true;
-    } catch (const std::exception&) {
-    }
-  });
-  return c.attached ? &c.record : nullptr;
+  if (c.attached.load(std::memory_order_acquire)) return &c.record;
+  // Not attached yet: a test program attaches itself in main, after start-up code may
+  // already have asked; so a "no" is not remembered.
+  std::lock_guard<std::mutex> g(c.lock);
+  if (c.attached.load(std::memory_order_relaxed)) return &c.record;
+  const char* m = std::getenv("WINSIM_MACHINE");
+  const char* p = std::getenv("WINSIM_PID");
+  if (!m || !p) return nullptr;
+  try {
+    auto found = ProcessFind(m, static_cast<win::DWORD>(std::stoul(p)));
+    if (!found) return nullptr;
+    c.machine = m;
+    c.record = found->Record;
+    c.attached.store(true, std::memory_order_release);
+    return &c.record;
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+void CurrentProcessIntegritySet(win::DWORD aLevel) {
+  CurrentProcess();
+  CurrentState().record.Integrity = aLevel;
 }
 
 void ProcessAttachNew(const std::string& aMachine, ProcessRecord aRecord) {
@@ -778,6 +828,21 @@ ResolvedPath ResolvePath(const PathContext& aContext, TextView aPath, bool bAllo
     if (parts[k].size() > 255) return fail(win::ERROR_INVALID_NAME);
   }
 
+  // WOW64: a 32-bit process on 64-bit Windows sees SysWOW64 as System32 (but for a few
+  // shared folders) and reaches the real System32 through Sysnative.
+  if (aContext.ProcessBits == 32 && aContext.MachineBits == 64 && parts.size() >= 2 &&
+      UpcaseText(parts[0]) == u"WINDOWS") {
+    Text second = UpcaseText(parts[1]);
+    if (aContext.Redirect && second == u"SYSTEM32") {
+      Text third = parts.size() >= 3 ? UpcaseText(parts[2]) : Text();
+      bool exempt = third == u"CATROOT" || third == u"CATROOT2" || third == u"DRIVERSTORE" || third == u"LOGFILES" ||
+                    third == u"SPOOL" || (third == u"DRIVERS" && parts.size() >= 4 && UpcaseText(parts[3]) == u"ETC");
+      if (!exempt) parts[1] = u"SysWOW64";
+    } else if (aContext.Redirect && second == u"SYSNATIVE") {
+      parts[1] = u"System32";
+    }
+  }
+
   Text win = Text(1, drive) + u":\\";
   for (size_t k = 0; k < parts.size(); ++k) {
     if (k) win += u'\\';
@@ -835,8 +900,16 @@ PathContext CurrentPathContext() {
   c.ProcessBits = p->Bits;
   c.MachineBits = config.Bits;
   c.CurrentDirectory = Utf8ToText(p->CurrentDirectory);
+  c.Redirect = c.ProcessBits == 32 && c.MachineBits == 64 && ThreadRedirectionEnabled();
   return c;
 }
+
+namespace {
+thread_local bool tRedirectionOff = false;
+}
+
+bool ThreadRedirectionEnabled() { return !tRedirectionOff; }
+void ThreadRedirectionSet(bool bEnabled) { tRedirectionOff = !bEnabled; }
 
 // ---- attributes ---------------------------------------------------------------------------
 //

@@ -64,6 +64,12 @@ class MachineLock {
   int FFd;
 };
 
+// Fields of the machine's text tables: tab-separated, with \\, tab and line ends escaped.
+std::string TableFieldEscape(const std::string& aField);
+std::vector<std::string> TableFieldsSplit(const std::string& aLine);
+// Writes a file aside and renames it into place.
+void FileReplaceAtomically(const std::string& aPath, const std::string& aData);
+
 // ---- the event log ------------------------------------------------------------------------
 
 std::string JsonEscape(const std::string& aUtf8);
@@ -118,12 +124,28 @@ win::DWORD ProcessRecordOnly(const std::string& aMachine, ProcessRecord aRecord,
 // Quotes one argument the way Windows programs split their command line.
 std::string CommandLineQuote(const std::string& aArgument);
 
+// Takes the user's next queued answer of a kind ("uac", "answer"); nullopt when none is left.
+std::optional<std::string> AnswerTake(const std::string& aMachine, const std::string& aKind);
+
 // ---- this process -------------------------------------------------------------------------
 
 // The process of the machine that this host program runs as; null when it runs on none.
 const ProcessRecord* CurrentProcess();
+// Changes the integrity level this process runs at, for tests that need an elevated token
+// for a while (the process table keeps the level it started with).
+void CurrentProcessIntegritySet(win::DWORD aLevel);
 // Makes this host program a new process of aMachine (test programs attach this way).
 void ProcessAttachNew(const std::string& aMachine, ProcessRecord aRecord);
+
+// ---- restarts ------------------------------------------------------------------------------
+
+// The delayed moves recorded for the next start, in order: (source, target) as recorded
+// (\??\ paths; an empty target is a deletion, a leading '!' replaces an existing target).
+std::vector<std::pair<Text, Text>> PendingRenamesRead(const std::string& aMachine);
+// Restarts the machine: ends every process and hold (bKeepCaller: but the calling host
+// process, for tests that restart their own machine), carries out the pending renames in
+// order, skipping those that fail, deletes the value, and logs {"type":"reboot"}.
+void MachineReboot(const std::string& aMachine, bool bKeepCaller);
 
 // ---- names --------------------------------------------------------------------------------
 
@@ -137,7 +159,14 @@ struct PathContext {
   Text CurrentDirectory = u"C:\\";
   int ProcessBits = 64;
   int MachineBits = 64;
+  // WOW64 file-system redirection in force (a 32-bit process on 64-bit Windows, not
+  // switched off for the calling thread).
+  bool Redirect = false;
 };
+
+// The calling thread's WOW64 redirection switch (on unless switched off).
+bool ThreadRedirectionEnabled();
+void ThreadRedirectionSet(bool bEnabled);
 
 struct ResolvedPath {
   win::DWORD Error = 0;       // 0: resolved (the last part may still not exist)

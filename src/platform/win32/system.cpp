@@ -1,0 +1,42 @@
+// Our declarations come first: <windows.h> turns many of their names into macros.
+#include "platform/win32api.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "platform/win32/convert.h"
+
+namespace win {
+
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName) { return ::LoadLibraryW(W(lpLibFileName)); }
+BOOL FreeLibrary(HMODULE hLibModule) { return ::FreeLibrary(static_cast<::HMODULE>(hLibModule)); }
+FARPROC GetProcAddress(HMODULE hModule, const char* lpProcName) {
+  return reinterpret_cast<FARPROC>(::GetProcAddress(static_cast<::HMODULE>(hModule), lpProcName));
+}
+BOOL IsWow64Process(HANDLE hProcess, BOOL* Wow64Process) { return ::IsWow64Process(hProcess, Wow64Process); }
+int ProgramPointerBits() { return static_cast<int>(sizeof(void*) * 8); }
+
+BOOL Wow64DisableWow64FsRedirection(LPVOID* OldValue) { return ::Wow64DisableWow64FsRedirection(OldValue); }
+BOOL Wow64RevertWow64FsRedirection(LPVOID OlValue) { return ::Wow64RevertWow64FsRedirection(OlValue); }
+UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) { return ::GetSystemDirectoryW(W(lpBuffer), uSize); }
+UINT GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) { return ::GetWindowsDirectoryW(W(lpBuffer), uSize); }
+BOOL SHGetSpecialFolderPathW(HWND hwnd, LPWSTR lpszPath, int csidl, BOOL fCreate) {
+  return ::SHGetSpecialFolderPathW(static_cast<::HWND>(hwnd), W(lpszPath), csidl, fCreate);
+}
+
+HRSRC FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType) {
+  return ::FindResourceW(static_cast<::HMODULE>(hModule), W(lpName), W(lpType));
+}
+HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo) {
+  return ::LoadResource(static_cast<::HMODULE>(hModule), static_cast<::HRSRC>(hResInfo));
+}
+DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo) {
+  return ::SizeofResource(static_cast<::HMODULE>(hModule), static_cast<::HRSRC>(hResInfo));
+}
+LPVOID LockResource(HGLOBAL hResData) { return ::LockResource(hResData); }
+
+DWORD GetFileVersionInfoSizeW(LPCWSTR f, DWORD* h) { return ::GetFileVersionInfoSizeW(W(f), h); }
+BOOL GetFileVersionInfoW(LPCWSTR f, DWORD h, DWORD n, LPVOID d) { return ::GetFileVersionInfoW(W(f), h, n, d); }
+BOOL VerQueryValueW(LPCVOID b, LPCWSTR s, LPVOID* p, UINT* n) { return ::VerQueryValueW(b, W(s), p, n); }
+
+}  // namespace win
