@@ -143,3 +143,41 @@ struct TAppStartParamsUnit {
 TAppStartParamsUnit AppStartParamsUnit ORV_UNIT_INIT(unitorder::kAppStartParams);
 
 }  // namespace
+
+// ---- starting programs through the shell ----------------------------------------------------
+
+int ShellExecuteWait(const Text& aFile, const Text& aParameters, bool aWait, win::HWND aWindow, const Text& aVerb,
+                     int aShow) {
+  const Text verb = aVerb.empty() ? Text(u"open") : aVerb;
+  // The working folder is the file's folder: everything up to its last '\\' or ':'.
+  const size_t cut = aFile.find_last_of(u"\\:");
+  const Text directory = cut == Text::npos ? Text() : aFile.substr(0, cut + 1);
+  win::SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;  // 60 in the 32-bit build
+  info.fMask = win::SEE_MASK_NOCLOSEPROCESS | win::SEE_MASK_FLAG_NO_UI | win::SEE_MASK_NOZONECHECKS;
+  info.lpVerb = verb.c_str();
+  info.lpFile = aFile.c_str();
+  info.lpParameters = aParameters.c_str();
+  info.lpDirectory = directory.c_str();
+  info.hwnd = aWindow;
+  info.nShow = aShow;
+  if (win::CoInitializeEx(nullptr, win::COINIT_APARTMENTTHREADED | win::COINIT_DISABLE_OLE1DDE) < 0) return -1;
+  int result;
+  if (win::ShellExecuteExW(&info)) {
+    result = 0;
+    if (info.hProcess) {
+      if (aWait) {
+        // Waiting on the process itself: a child whose exit code is 259 (STILL_ACTIVE)
+        // cannot be told from a running one by reading the code.
+        win::WaitForSingleObject(info.hProcess, win::INFINITE);
+        win::DWORD code = 0;
+        if (win::GetExitCodeProcess(info.hProcess, &code)) result = static_cast<int>(code);
+      }
+      win::CloseHandle(info.hProcess);
+    }
+  } else {
+    result = static_cast<int>(win::GetLastError());
+  }
+  win::CoUninitialize();
+  return result;
+}

@@ -10,6 +10,8 @@
 // StartParams belongs to the main thread; it has no lock.
 #pragma once
 
+#include "platform/win32api.h"
+
 #include "params/uFlexArray.h"
 #include "platform/win32api_types.h"
 
@@ -41,9 +43,8 @@ void StartParamsGroup(char16_t aPrefix = u'-');
 // contain a double quote or a zero character, or values that begin with the prefix.
 Text StartParamsToCommandLine(const TFlexArray& aParams, char16_t aPrefix = u'-');
 
-// Coming with the process layer of the simulated machine:
-// // Starts aFile through the shell ("runas" asks for elevation): 0 when started and not
-// // waiting, the child's exit code when waiting, a Windows error code when the start
-// // failed, -1 when COM could not be initialised.
-// int ShellExecuteWait(const Text& aFile, const Text& aParameters, bool aWait, win::HWND aWindow,
-//                      const Text& aVerb, int aShow);
+// Starts aFile through the shell ("runas" asks for elevation): 0 when started and not
+// waiting, the child's exit code when waiting, a Windows error code when the start failed
+// (1223 when the user declined the elevation prompt), -1 when COM could not be initialised.
+int ShellExecuteWait(const Text& aFile, const Text& aParameters, bool aWait, win::HWND aWindow, const Text& aVerb,
+                     int aShow);

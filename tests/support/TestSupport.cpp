@@ -1,6 +1,10 @@
 #include "TestSupport.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "platform/sim/machine.h"
 #endif
 
@@ -15,10 +19,13 @@ Text ScratchFolder() {
   win::DWORD n = win::GetTempPathW(win::MAX_PATH + 1, buf);
   Text base(buf, n);
   if (!base.empty() && base.back() == u'\\') base.pop_back();
-  Text folder = base + u"\\orvanta-test-" + T(std::to_string(win::GetCurrentProcessId())) + u"-" +
-                T(std::to_string(++counter));
-  win::CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
+  // A folder nobody used before: an earlier run may have left one of the same name.
+  for (;;) {
+    Text folder = base + u"\\orvanta-test-" + T(std::to_string(win::GetCurrentProcessId())) + u"-" +
+                  T(std::to_string(++counter));
+    if (win::CreateDirectoryW(folder.c_str(), nullptr)) return folder;
+    if (win::GetLastError() != win::ERROR_ALREADY_EXISTS) return folder;
+  }
 }
 
 }  // namespace testsupport
@@ -54,6 +61,24 @@ std::optional<std::string> FileRead(const Text& aPath) {
 }  // namespace testsupport
 
 namespace testsupport {
+
+Text HelperProgram(const std::string& aName) {
+#ifdef _WIN32
+  win::WCHAR self[win::MAX_PATH];
+  win::DWORD n = win::GetModuleFileNameW(nullptr, self, win::MAX_PATH);
+  Text path(self, n);
+  return path.substr(0, path.find_last_of(u'\\') + 1) + T(aName) + u".exe";
+#else
+  Text target = u"C:\\Users\\User\\Downloads\\" + T(aName) + u".exe";
+  sim::PathContext c = sim::CurrentPathContext();
+  sim::ResolvedPath r = sim::ResolvePath(c, target);
+  std::string host = std::string(ORV_TEST_BINARY_DIR) + "/" + aName;
+  std::error_code ec;
+  std::filesystem::copy_file(host, r.Host, std::filesystem::copy_options::overwrite_existing, ec);
+  ::chmod(r.Host.c_str(), 0755);
+  return target;
+#endif
+}
 
 AsAdministrator::AsAdministrator() {
 #ifndef _WIN32

@@ -29,6 +29,11 @@ bool FileWrite(const Text& aPath, const std::string& aData);
 // Reads a whole file; nullopt when it cannot be opened.
 std::optional<std::string> FileRead(const Text& aPath);
 
+// A helper program of tests/support/programs, as a Windows path the test can start: next to
+// the test program under Windows; placed in the simulated machine (C:\Users\User\Downloads)
+// in the Linux build.
+Text HelperProgram(const std::string& aName);
+
 // Runs its scope with an administrator's (high-integrity) token: on the simulated machine
 // the test process is raised for the scope; under Wine every process already is.
 class AsAdministrator {

@@ -181,11 +181,10 @@ int Run(const std::string& aMachineFolder, const std::string& aIntegrity, int aB
   ::chmod(host.c_str(), 0755);
   sim::HostAttributesSet(host, win::FILE_ATTRIBUTE_ARCHIVE);
   sim::ResolvedPath placed = ResolveOrFail(machine, aAt);
-  {
-    std::ofstream answers(machine + "/state/answers", std::ios::trunc);
-    for (const auto& u : aUac) answers << "uac\t" << u << "\n";
-    for (const auto& a : aAnswers) answers << "answer\t" << a << "\n";
-  }
+  std::vector<std::pair<std::string, std::string>> queue;
+  for (const auto& u : aUac) queue.emplace_back("uac", u);
+  for (const auto& a : aAnswers) queue.emplace_back("answer", a);
+  sim::AnswersSet(machine, queue);
   sim::SpawnRequest req;
   req.Record.Parent = sim::ShellProcessId(machine);
   req.Record.Integrity = *integrity;

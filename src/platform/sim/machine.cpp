@@ -447,11 +447,15 @@ std::vector<ProcessState> ProcessTableRead(const std::string& aMachine) {
     index[s.Record.Pid] = out.size();
     out.push_back(std::move(s));
   }
+  std::map<win::DWORD, pid_t> monitors;
   for (const auto& line : ReadLines(StatePath(aMachine, "hostpids"))) {
     unsigned long pid = 0;
-    long host = 0;
-    if (std::sscanf(line.c_str(), "%lu %ld", &pid, &host) == 2 && index.count(static_cast<win::DWORD>(pid)))
+    long host = 0, monitor = 0;
+    int fields = std::sscanf(line.c_str(), "%lu %ld %ld", &pid, &host, &monitor);
+    if (fields >= 2 && index.count(static_cast<win::DWORD>(pid))) {
       out[index[static_cast<win::DWORD>(pid)]].HostPid = static_cast<pid_t>(host);
+      if (fields == 3) monitors[static_cast<win::DWORD>(pid)] = static_cast<pid_t>(monitor);
+    }
   }
   for (const auto& line : ReadLines(StatePath(aMachine, "exits"))) {
     unsigned long pid = 0, code = 0;
@@ -464,7 +468,10 @@ std::vector<ProcessState> ProcessTableRead(const std::string& aMachine) {
   }
   // A host process that is gone without a recorded exit was killed with its monitor
   // (a reboot, a time-out): it has ended.
+  // While its monitor lives, the exit code is still on its way.
   for (auto& s : out) {
+    auto m = monitors.find(s.Record.Pid);
+    if (m != monitors.end() && HostPidAlive(m->second)) continue;
     if (!s.Exited && s.HostPid > 0 && !HostPidAlive(s.HostPid)) {
       s.Exited = true;
       s.ExitCode = 1;
@@ -567,6 +574,8 @@ SpawnResult ProcessSpawn(const std::string& aMachine, SpawnRequest aRequest, boo
     n = pidText.size();
     line[n++] = ' ';
     n += FormatUnsigned(line + n, static_cast<unsigned long long>(child));
+    line[n++] = ' ';
+    n += FormatUnsigned(line + n, static_cast<unsigned long long>(::getpid()));
     line[n++] = '\n';
     SafeAppend(hostpidsPath.c_str(), line, n);
     int status = 0;
@@ -597,6 +606,13 @@ SpawnResult ProcessSpawn(const std::string& aMachine, SpawnRequest aRequest, boo
     result.MonitorPid = outer;
   }
   return result;
+}
+
+void AnswersSet(const std::string& aMachine, const std::vector<std::pair<std::string, std::string>>& aAnswers) {
+  MachineLock lock(aMachine);
+  std::string data;
+  for (const auto& [kind, answer] : aAnswers) data += FieldEscape(kind) + "\t" + FieldEscape(answer) + "\n";
+  FileReplaceAtomically(StatePath(aMachine, "answers"), data);
 }
 
 std::optional<std::string> AnswerTake(const std::string& aMachine, const std::string& aKind) {

@@ -124,6 +124,9 @@ win::DWORD ProcessRecordOnly(const std::string& aMachine, ProcessRecord aRecord,
 // Quotes one argument the way Windows programs split their command line.
 std::string CommandLineQuote(const std::string& aArgument);
 
+// Replaces the user's queued answers: (kind, answer) in the order they are consumed; kinds
+// are "uac" (accept or refuse) and "answer" (a dialog's answer).
+void AnswersSet(const std::string& aMachine, const std::vector<std::pair<std::string, std::string>>& aAnswers);
 // Takes the user's next queued answer of a kind ("uac", "answer"); nullopt when none is left.
 std::optional<std::string> AnswerTake(const std::string& aMachine, const std::string& aKind);
 

@@ -1,6 +1,7 @@
 // Starting processes of the simulated machine from inside one (Linux build only).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,10 @@ class ProcessObject : public KernelObject {
   std::string Machine;
   win::DWORD Pid = 0;
   bool Waitable() const override { return true; }
+  bool SignalTest(bool) override { return Exited(nullptr); }
+  // Another process's end is seen by looking at the machine's tables.
+  bool SignalsLocally() const override { return false; }
+  std::optional<bool> WaitAlone(win::DWORD dwMilliseconds) override { return WaitExit(dwMilliseconds); }
   // True once the process has ended; its exit code then.
   bool Exited(win::DWORD* aExitCode) const;
   // Waits up to aMilliseconds (INFINITE: for ever); true when it has ended.
