@@ -142,3 +142,41 @@ TEST_F(WinsimTest, ATimeOutEndsTheProcesses) {
   std::string events = Winsim("events " + FMachine).out;
   EXPECT_NE(events.find("\"type\":\"process-exit\",\"pid\":1004"), std::string::npos) << events;
 }
+
+TEST_F(WinsimTest, HoldPendingAndReboot) {
+  ASSERT_EQ(Winsim("new " + FMachine).status, 0);
+  std::string host = (FRoot / "a.txt").string();
+  std::ofstream(host) << "old";
+  ASSERT_EQ(Winsim("put " + FMachine + " " + host + " 'C:\\Data\\a.txt'").status, 0);
+  ASSERT_EQ(Winsim("put " + FMachine + " " + host + " 'C:\\Data\\Tree\\Deep\\f.txt'").status, 0);
+
+  // Another process of the machine holds the file open, sharing nothing.
+  std::string holdCmd = "env -u WINSIM_MACHINE -u WINSIM_PID " WINSIM_EXE " hold " + FMachine + " 'C:\\Data\\a.txt'";
+  FILE* hold = ::popen(holdCmd.c_str(), "r");
+  char line[64] = {};
+  ASSERT_TRUE(std::fgets(line, sizeof line, hold));
+  EXPECT_STREQ(line, "holding\n");
+  Result write = Winsim("run " + FMachine + " -- " PROBE_EXE " write 'C:\\Data\\a.txt' new");
+  EXPECT_EQ(write.out, "ERROR 32\n");
+
+  // Delayed moves need an administrator; they are carried out at the restart, in order.
+  EXPECT_EQ(Winsim("run " + FMachine + " -- " PROBE_EXE " move-later 'C:\\Data\\a.txt'").out, "ERROR 5\n");
+  EXPECT_EQ(Winsim("run " + FMachine + " --integrity high -- " PROBE_EXE " move-later 'C:\\Data\\a.txt' 'C:\\Data\\b.txt'").out,
+            "OK\n");
+  EXPECT_EQ(Winsim("run " + FMachine + " --integrity high -- " PROBE_EXE " move-later 'C:\\Data\\Tree\\Deep\\f.txt'").out, "OK\n");
+  EXPECT_EQ(Winsim("run " + FMachine + " --integrity high -- " PROBE_EXE " move-later 'C:\\Data\\Tree\\Deep'").out, "OK\n");
+  EXPECT_EQ(Winsim("pending " + FMachine).out,
+            "\\??\\C:\\Data\\a.txt -> !\\??\\C:\\Data\\b.txt\n"
+            "\\??\\C:\\Data\\Tree\\Deep\\f.txt -> \n"
+            "\\??\\C:\\Data\\Tree\\Deep -> \n");
+
+  ASSERT_EQ(Winsim("reboot " + FMachine).status, 0);
+  ::pclose(hold);  // the reboot ended it
+  EXPECT_EQ(Winsim("pending " + FMachine).out, "");
+  std::string tree = Winsim("tree " + FMachine + " 'C:\\Data'").out;
+  EXPECT_EQ(tree.find("a.txt"), std::string::npos) << tree;
+  EXPECT_NE(tree.find("b.txt\t3\t"), std::string::npos) << tree;
+  EXPECT_EQ(tree.find("Deep"), std::string::npos) << tree;
+  EXPECT_NE(tree.find("Tree\\\t-\t-"), std::string::npos) << tree;
+  EXPECT_NE(Winsim("events " + FMachine).out.find("{\"type\":\"reboot\"}"), std::string::npos);
+}

@@ -1,14 +1,52 @@
-// A small program of the simulated machine for scenario tests: prints what the process
-// sees of itself, one "key: value" line each, and exits with the code given as its first
-// argument (0 without one).
+// A small program of the simulated machine for scenario tests. Without a command it prints
+// what the process sees of itself ("key: value" lines) and exits with the code given as its
+// first argument (0 without one). Commands:
+//   move-later SOURCE [TARGET]   MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT (and
+//                                MOVEFILE_REPLACE_EXISTING with a target)
+//   write PATH TEXT              creates or replaces PATH with TEXT
+// A command prints "OK" or "ERROR <code>" and exits with 0 or the error code.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/utf.h"
 #include "platform/win32api.h"
 
+namespace {
+
+int Report(bool ok) {
+  if (ok) {
+    std::printf("OK\n");
+    return 0;
+  }
+  unsigned long e = win::GetLastError();
+  std::printf("ERROR %lu\n", e);
+  return static_cast<int>(e & 0xFF);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  std::string command = argc > 1 ? argv[1] : "";
+  if (command == "move-later" && argc >= 3) {
+    Text from = Utf8ToText(argv[2]);
+    if (argc >= 4) {
+      Text to = Utf8ToText(argv[3]);
+      return Report(win::MoveFileExW(from.c_str(), to.c_str(), win::MOVEFILE_DELAY_UNTIL_REBOOT | win::MOVEFILE_REPLACE_EXISTING));
+    }
+    return Report(win::MoveFileExW(from.c_str(), nullptr, win::MOVEFILE_DELAY_UNTIL_REBOOT));
+  }
+  if (command == "write" && argc >= 4) {
+    Text path = Utf8ToText(argv[2]);
+    win::HANDLE h = win::CreateFileW(path.c_str(), win::GENERIC_WRITE, 0, nullptr, win::CREATE_ALWAYS,
+                                     win::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == win::INVALID_HANDLE_VALUE) return Report(false);
+    win::DWORD n = 0;
+    bool ok = win::WriteFile(h, argv[3], static_cast<win::DWORD>(std::strlen(argv[3])), &n, nullptr);
+    win::CloseHandle(h);
+    return Report(ok);
+  }
   win::WCHAR image[win::MAX_PATH];
   win::DWORD n = win::GetModuleFileNameW(nullptr, image, win::MAX_PATH);
   std::printf("image: %s\n", TextToUtf8(Text(image, n)).c_str());
