@@ -9,6 +9,7 @@
 #include "platform/win32api_base.h"
 #include "platform/win32api_files.h"
 #include "platform/win32api_sync.h"
+#include "platform/win32api_thread.h"
 #include "platform/win32api_process.h"
 #include "platform/win32api_resources.h"
 #include "platform/win32api_registry.h"

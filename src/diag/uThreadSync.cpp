@@ -1,0 +1,353 @@
+#include "diag/uThreadSync.h"
+
+#include <algorithm>
+#include <string>
+
+#include "diag/uMisc.h"
+#include "rtl/ModuleInit.h"
+
+TLockController* LockController = nullptr;
+std::function<void(const Text&)> LockControllerLog;
+
+namespace {
+
+// The id of the calling thread, asked of the system once per thread: locks ask on every call.
+win::DWORD CurrentThreadId() {
+  thread_local win::DWORD id = win::GetCurrentThreadId();
+  return id;
+}
+
+Text IntText(long long v) { return T(std::to_string(v)); }
+
+// The controller's services exist only between its OnCreate and OnDestroy.
+TLockController* Controller() {
+  TLockController* c = LockController;
+  return c;
+}
+
+struct TLockControllerStartUp {
+  TLockControllerStartUp() { UnitsAdd<TLockController>(u"uThreadSync", &LockController, {}); }
+};
+TLockControllerStartUp LockControllerStartUp ORV_UNIT_INIT(unitorder::kThreadSync);
+
+}  // namespace
+
+// ---- the controller ---------------------------------------------------------------------
+
+// Holds the controller's own (re-entrant) lock for a scope.
+class TLockController::TGuard {
+ public:
+  explicit TGuard(TLockController* aController) : FLock(aController->Lock.get()) {
+    if (FLock) FLock->Enter();
+  }
+  ~TGuard() {
+    if (FLock) FLock->Leave();
+  }
+  TGuard(const TGuard&) = delete;
+  TGuard& operator=(const TGuard&) = delete;
+  bool Active() const { return FLock != nullptr; }
+
+ private:
+  TCriticalSection* FLock;
+};
+
+void TLockController::OnCreate() {
+  Lock = std::make_unique<TCriticalSection>();
+  TakenLocksList.clear();
+  LocksHierarchy.clear();
+  LockPairs.clear();
+  LockOperationsLastId = 0;
+}
+
+void TLockController::OnDestroy() {
+  {
+    TGuard g(this);
+    // Locks that outlive the controller keep working, unchecked and unlogged.
+    for (TLock* l : TakenLocksList) {
+      l->FInHierarchy.store(false, std::memory_order_release);
+      l->FRegistered.store(false, std::memory_order_release);
+    }
+    TakenLocksList.clear();
+    LocksHierarchy.clear();
+    LockPairs.clear();
+  }
+  Lock.reset();
+}
+
+int TLockController::LockPosition(TLock* aLock) {
+  auto it = std::find(LocksHierarchy.begin(), LocksHierarchy.end(), aLock);
+  return it == LocksHierarchy.end() ? 0 : static_cast<int>(it - LocksHierarchy.begin()) + 1;
+}
+
+Text TLockController::LockDescribe(TLock* aLock) {
+  TGuard g(this);
+  Text name = aLock && !aLock->Name.empty() ? aLock->Name : Text(u"[undefined]");
+  return u"Name = " + name + u", Index in Hierarchy = #" + IntText(LockPosition(aLock));
+}
+
+void TLockController::LockControllerError(const Text& aText) {
+  Text message = u"Lock Controller: [Error] " + aText;
+  if (LockControllerLog) LockControllerLog(message);
+  throw Exception(message);
+}
+
+TLockPair* TLockController::LockPairFind(TLock* aFirst, TLock* aSecond) {
+  for (auto& p : LockPairs)
+    if (p->FirstLock == aFirst && p->SecondLock == aSecond) return p.get();
+  return nullptr;
+}
+
+void TLockController::LockRegister(TLock* aLock) {
+  TGuard g(this);
+  if (!g.Active()) return;
+  TakenLocksList.push_back(aLock);
+  aLock->FRegistered.store(true, std::memory_order_release);
+}
+
+void TLockController::LockUnregister(TLock* aLock) {
+  TGuard g(this);
+  if (!g.Active()) return;
+  // Nothing may keep pointing at a destroyed lock: a later lock at the same address would
+  // inherit its place and its pairs.
+  aLock->FRegistered.store(false, std::memory_order_release);
+  std::erase(TakenLocksList, aLock);
+  std::erase(LocksHierarchy, aLock);
+  std::erase_if(LockPairs, [&](const auto& p) { return p->FirstLock == aLock || p->SecondLock == aLock; });
+}
+
+void TLockController::LockAcquireCheck(TLock* aLock, win::DWORD aThreadId) {
+  if (aLock->OwnerGet() == aThreadId) return;  // re-entry
+  TGuard g(this);
+  if (!g.Active()) return;
+  int newPos = LockPosition(aLock);
+  if (newPos == 0) return;
+  for (TLock* held : TakenLocksList) {
+    if (held == aLock || held->OwnerGet() != aThreadId) continue;
+    if (LockPosition(held) > newPos)
+      LockControllerError(u"Attempt to acquire a lock violating lock taking sequence. Taken lock: " +
+                          LockDescribe(held) + u". New lock: " + LockDescribe(aLock) + u".");
+    if (LockPairFind(aLock, held))
+      LockControllerError(u"Attempt to acquire a lock violating previous lock taking pattern. Taken lock: " +
+                          LockDescribe(held) + u". New lock: " + LockDescribe(aLock) + u".");
+    if (!LockPairFind(held, aLock)) LockPairs.push_back(std::make_unique<TLockPair>(TLockPair{held, aLock}));
+  }
+}
+
+// Called by the owner, holding aLock.
+void TLockController::LockOperationAdd(TLock* aLock, win::DWORD aThreadId) {
+  std::int64_t id = LockOperationsLastId.fetch_add(1, std::memory_order_relaxed) + 1;
+  int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
+  if (depth < TLock::kLogInline) {
+    aLock->FLogIds[depth].store(id, std::memory_order_relaxed);
+  } else {
+    TGuard g(this);
+    aLock->FLogOverflow.push_back(id);
+  }
+  aLock->FLogDepth.store(depth + 1, std::memory_order_release);
+}
+
+// Called by the owner, holding aLock: its newest entry goes.
+void TLockController::LockOperationRemove(TLock* aLock, win::DWORD aThreadId) {
+  int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
+  if (depth == 0) return;
+  if (depth > TLock::kLogInline) {
+    TGuard g(this);
+    if (!aLock->FLogOverflow.empty()) aLock->FLogOverflow.pop_back();
+  }
+  aLock->FLogDepth.store(depth - 1, std::memory_order_release);
+}
+
+void TLockController::SetLockSequence(TLock* aFirstLock, TLock* aSecondLock) {
+  TGuard g(this);
+  if (!aFirstLock || !aSecondLock) LockControllerError(u"A lock sequence needs two locks.");
+  if (aFirstLock == aSecondLock)
+    LockControllerError(u"A lock cannot be taken before itself. Lock: " + LockDescribe(aFirstLock) + u".");
+  int first = LockPosition(aFirstLock);
+  int second = LockPosition(aSecondLock);
+  if (second == 0) {
+    if (first == 0) {
+      LocksHierarchy.push_back(aFirstLock);
+      LocksHierarchy.push_back(aSecondLock);
+    } else {
+      LocksHierarchy.insert(LocksHierarchy.begin() + first, aSecondLock);
+    }
+  } else if (first > second) {
+    LockControllerError(u"New requirement conflicts with existing lock hierarchy. First lock: " +
+                        LockDescribe(aFirstLock) + u". Second lock index: " + LockDescribe(aSecondLock) + u".");
+  } else if (first == 0) {
+    // The first lock takes its place right before the second, so that the order declared
+    // is also enforced.
+    LocksHierarchy.insert(LocksHierarchy.begin() + (second - 1), aFirstLock);
+  }
+  aFirstLock->FInHierarchy.store(true, std::memory_order_release);
+  aSecondLock->FInHierarchy.store(true, std::memory_order_release);
+}
+
+Text TLockController::LocksHierarchyAsString() {
+  TGuard g(this);
+  Text s = u" - Locks Hierarchy (total: " + IntText(static_cast<long long>(LocksHierarchy.size())) + u") -\r\n";
+  for (TLock* l : LocksHierarchy) s += LockDescribe(l) + u"\r\n";
+  return s;
+}
+
+std::int64_t TLockController::LockOperationsLastIdGet() { return LockOperationsLastId.load(std::memory_order_relaxed); }
+
+void TLockController::ReleaseAllForThread(win::DWORD aThreadId, std::int64_t aLockOperationAfterWhichToReleaseLocks) {
+  TGuard g(this);
+  // Only the owner can leave a critical section; another thread's release would fail halfway.
+  if (aThreadId != CurrentThreadId())
+    LockControllerError(u"Locks of thread " + IntText(aThreadId) + u" can be released only by that thread.");
+  std::vector<TLockOperation> ops = LockOperationsGet();
+  for (auto it = ops.rbegin(); it != ops.rend(); ++it) {
+    if (it->Id <= aLockOperationAfterWhichToReleaseLocks) break;
+    if (it->ThreadId == aThreadId) it->Lock->Release();  // its newest entry, which this is
+  }
+}
+
+std::vector<TLockOperation> TLockController::LockOperationsGet() {
+  TGuard g(this);
+  std::vector<TLockOperation> ops;
+  for (TLock* l : TakenLocksList) {
+    int depth = l->FLogDepth.load(std::memory_order_acquire);
+    if (depth == 0) continue;
+    win::DWORD owner = l->OwnerGet();
+    for (int i = 0; i < depth && i < TLock::kLogInline; ++i)
+      ops.push_back({l->FLogIds[i].load(std::memory_order_relaxed), l, owner});
+    for (std::int64_t id : l->FLogOverflow) ops.push_back({id, l, owner});
+  }
+  std::sort(ops.begin(), ops.end(), [](const TLockOperation& a, const TLockOperation& b) { return a.Id < b.Id; });
+  return ops;
+}
+
+std::vector<TLock*> TLockController::LocksHierarchyGet() {
+  TGuard g(this);
+  return LocksHierarchy;
+}
+
+// ---- TLock ------------------------------------------------------------------------------
+
+TLock::TLock(const Text& aName) : Name(aName) {
+  if (TLockController* c = Controller()) c->LockRegister(this);
+}
+
+TLock::~TLock() {
+  if (TLockController* c = Controller()) c->LockUnregister(this);
+}
+
+void TLock::Acquire() {
+  win::DWORD me = CurrentThreadId();
+  TLockController* c = Controller();
+  if (c && FInHierarchy.load(std::memory_order_acquire)) c->LockAcquireCheck(this, me);
+  // Listed as waiting only while really blocked; a failed check leaves no entry behind.
+  if (!win::TryEnterCriticalSection(&FSection)) {
+    WaitingThreadListLock.Enter();
+    WaitingThreadList.push_back(me);
+    WaitingThreadListLock.Leave();
+    win::EnterCriticalSection(&FSection);
+    WaitingThreadListLock.Enter();
+    auto it = std::find(WaitingThreadList.begin(), WaitingThreadList.end(), me);
+    if (it != WaitingThreadList.end()) WaitingThreadList.erase(it);
+    WaitingThreadListLock.Leave();
+  }
+  TakenCount.store(TakenCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  if (!IsHighPerformanceLock && c && FRegistered.load(std::memory_order_relaxed)) c->LockOperationAdd(this, me);
+}
+
+void TLock::Release() {
+  win::DWORD me = CurrentThreadId();
+  // A thread that does not hold the lock must not count it down or leave it for the owner.
+  if (TakenCount.load(std::memory_order_relaxed) == 0 || OwnerGet() != me)
+    throw Exception(u"Releasing a lock, which is not acquired");
+  if (!IsHighPerformanceLock && FRegistered.load(std::memory_order_relaxed))
+    if (TLockController* c = Controller()) c->LockOperationRemove(this, me);
+  TakenCount.store(TakenCount.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+  win::LeaveCriticalSection(&FSection);
+}
+
+bool TLock::TryEnter() {
+  if (!win::TryEnterCriticalSection(&FSection)) return false;
+  try {
+    Acquire();  // immediate: the thread holds the section now
+  } catch (...) {
+    win::LeaveCriticalSection(&FSection);
+    throw;
+  }
+  win::LeaveCriticalSection(&FSection);
+  return true;
+}
+
+bool TLock::TempUnLockAll() {
+  if (!TryEnter()) return false;
+  int n = TakenCountGet() - 1;
+  bool result = false;
+  if (n > 0) {
+    if (!TempUnlocks) TempUnlocks = std::make_unique<std::vector<TLockTakenCountPerThread>>();
+    TempUnlocks->push_back({CurrentThreadId(), n});
+    for (int i = 0; i < n; ++i) Release();
+    result = true;
+  }
+  Release();
+  return result;
+}
+
+void TLock::TempReLockAll() {
+  Acquire();
+  int n = 0;
+  if (TempUnlocks) {
+    win::DWORD me = CurrentThreadId();
+    auto it = std::find_if(TempUnlocks->begin(), TempUnlocks->end(), [&](auto& r) { return r.ThreadId == me; });
+    if (it != TempUnlocks->end()) {
+      n = it->TakenCount;
+      TempUnlocks->erase(it);
+    }
+  }
+  if (n <= 0) {
+    Release();
+    return;
+  }
+  for (int i = 1; i < n; ++i) Acquire();
+}
+
+bool TLock::IsTakenByCurrentThread() { return TakenCountGet() > 0 && OwnerGet() == CurrentThreadId(); }
+
+std::vector<win::DWORD> TLock::WaitingThreadsGet() {
+  WaitingThreadListLock.Enter();
+  std::vector<win::DWORD> r = WaitingThreadList;
+  WaitingThreadListLock.Leave();
+  return r;
+}
+
+// ---- TEvent -----------------------------------------------------------------------------
+
+TEvent::TEvent(const Text& aName) : TEventObject(true, false, aName) { Reference(); }
+
+TEvent::~TEvent() {
+  int count;
+  Lock.Acquire();
+  count = ReferenceCount;
+  Lock.Release();
+  Verify(count == 1);
+}
+
+void TEvent::Reference() {
+  Lock.Acquire();
+  ++ReferenceCount;
+  Lock.Release();
+}
+
+void TEvent::DeReference() {
+  Lock.Acquire();
+  int was = ReferenceCount;
+  if (was > 1) --ReferenceCount;
+  Lock.Release();
+  if (was == 1) delete this;
+}
+
+int TEvent::ReferenceCountGet() {
+  Lock.Acquire();
+  int r = ReferenceCount;
+  Lock.Release();
+  return r;
+}
+
+bool TEvent::Wait(win::DWORD aTimeout) { return WaitFor(aTimeout) == TWaitResult::wrSignaled; }

@@ -1,0 +1,41 @@
+// Exceptions raised for a debugger (Linux build).
+//
+// No debugger attaches to a simulated process. The thread-naming exception names the host
+// thread instead (15 characters, as Linux keeps them), so that host tools show the name.
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/win32api.h"
+
+namespace win {
+
+void RaiseException(DWORD dwExceptionCode, DWORD dwExceptionFlags, DWORD nNumberOfArguments,
+                    const ULONG_PTR* lpArguments) {
+  (void)dwExceptionFlags;
+  if (dwExceptionCode == MS_VC_EXCEPTION) {
+    if (nNumberOfArguments < 3 || !lpArguments || lpArguments[0] != MS_VC_EXCEPTION_TYPE_THREADNAME) return;
+    const char* name = reinterpret_cast<const char*>(lpArguments[1]);
+    if (!name) return;
+    DWORD tid = static_cast<DWORD>(lpArguments[2]);
+    std::string shortName = std::string(name).substr(0, 15);
+    if (tid == 0xFFFFFFFF || tid == static_cast<DWORD>(::syscall(SYS_gettid))) {
+      ::pthread_setname_np(::pthread_self(), shortName.c_str());
+    } else if (FILE* f = std::fopen(("/proc/self/task/" + std::to_string(tid) + "/comm").c_str(), "w")) {
+      std::fputs(shortName.c_str(), f);
+      std::fclose(f);
+    }
+    return;
+  }
+  // Nothing handles structured exceptions here: the process ends with the code, as an
+  // unhandled exception ends a Windows process.
+  std::fprintf(stderr, "unhandled exception 0x%08X\n", static_cast<unsigned>(dwExceptionCode));
+  std::fflush(stderr);
+  std::_Exit(static_cast<int>(dwExceptionCode));
+}
+
+}  // namespace win
