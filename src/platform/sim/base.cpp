@@ -111,7 +111,11 @@ DWORD GetCurrentProcessId() {
   if (const sim::ProcessRecord* p = sim::CurrentProcess()) return p->Pid;
   return static_cast<DWORD>(::getpid());
 }
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+DWORD GetCurrentThreadId() {
+  // Asked on every lock operation: one system call per thread, not per call.
+  thread_local DWORD id = static_cast<DWORD>(::syscall(SYS_gettid));
+  return id;
+}
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
 
