@@ -198,3 +198,59 @@ Text WindowsErrorText(std::int64_t aCode) {
   if (aCode == 0) return u"OK";
   return u"ERROR: " + Describe(Variant(aCode), u"WindowsError");
 }
+
+// ---- Flag sets -------------------------------------------------------------------------
+
+int FlagsCount(std::uint64_t aValue) {
+  int count = 0;
+  for (; aValue != 0; aValue &= aValue - 1) ++count;
+  return count;
+}
+
+bool FlagsHasAny(std::uint64_t aFlags, std::uint64_t aMask) {
+  Verify(aMask != 0);
+  return (aFlags & aMask) != 0;
+}
+
+bool FlagsHas(std::uint64_t aFlags, std::uint64_t aFlag) {
+  Verify(FlagsCount(aFlag) <= 1);
+  return FlagsHasAny(aFlags, aFlag);
+}
+
+std::uint64_t FlagsAdd(std::uint64_t aFlags, std::uint64_t aFlag) { return aFlags | aFlag; }
+
+std::uint64_t FlagsRemove(std::uint64_t aFlags, std::uint64_t aFlag) {
+  return FlagsHas(aFlags, aFlag) ? (aFlags & ~aFlag) : aFlags;
+}
+
+void FlagsInclude(std::uint64_t& aFlags, std::uint64_t aFlag) { aFlags = FlagsAdd(aFlags, aFlag); }
+
+void FlagsExclude(std::uint64_t& aFlags, std::uint64_t aFlag) { aFlags = FlagsRemove(aFlags, aFlag); }
+
+void FlagsExclude(win::DWORD& aFlags, win::DWORD aFlag) {
+  aFlags = static_cast<win::DWORD>(FlagsRemove(aFlags, aFlag));
+}
+
+// ---- Architecture ----------------------------------------------------------------------
+
+int ProcessPointerBits() { return win::ProgramPointerBits(); }
+
+Text ProcessArchitectureName() { return ProcessPointerBits() == 64 ? u"x64" : u"x86"; }
+
+bool WindowsIs64Bit() {
+  if (ProcessArchitectureName() == u"x64") return true;
+  // Looked up at run time: Windows versions before XP SP2 do not have it.
+  using TIsWow64Process = win::BOOL(ORV_WINAPI*)(win::HANDLE, win::BOOL*);
+  win::HMODULE kernel = win::LoadLibraryW(u"kernel32.dll");
+  if (!kernel) return false;
+  bool result = false;
+  if (win::FARPROC proc = win::GetProcAddress(kernel, "IsWow64Process")) {
+    auto isWow64Process = reinterpret_cast<TIsWow64Process>(proc);
+    win::BOOL wow64 = win::FALSE;
+    result = isWow64Process(win::GetCurrentProcess(), &wow64) != win::FALSE && wow64 != win::FALSE;
+  }
+  win::FreeLibrary(kernel);
+  return result;
+}
+
+Text ArchitectureName() { return WindowsIs64Bit() ? u"x64" : u"x86"; }

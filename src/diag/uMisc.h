@@ -100,3 +100,36 @@ bool TextHasChar(TextView aText, char16_t aChar);
 Text ResultText(bool bResult);
 // "OK" for 0, else "ERROR: " + the error's name ("UNKNOWN_0x57" when it has none).
 Text WindowsErrorText(std::int64_t aCode);
+
+// ---- Flag sets -------------------------------------------------------------------------
+//
+// 64-bit flag words (32-bit Win32 words widen with zeros). A single flag is a value with
+// exactly one bit set.
+
+// Number of set bits (0 to 64).
+int FlagsCount(std::uint64_t aValue);
+// Verify that aMask has a bit; true when aFlags and aMask share one.
+bool FlagsHasAny(std::uint64_t aFlags, std::uint64_t aMask);
+// Verify that aFlag is a single flag; true when it is set in aFlags.
+bool FlagsHas(std::uint64_t aFlags, std::uint64_t aFlag);
+std::uint64_t FlagsAdd(std::uint64_t aFlags, std::uint64_t aFlag);
+// aFlags without aFlag when FlagsHas, else aFlags unchanged.
+std::uint64_t FlagsRemove(std::uint64_t aFlags, std::uint64_t aFlag);
+void FlagsInclude(std::uint64_t& aFlags, std::uint64_t aFlag);
+void FlagsExclude(std::uint64_t& aFlags, std::uint64_t aFlag);
+// The same on a 32-bit flag word.
+void FlagsExclude(win::DWORD& aFlags, win::DWORD aFlag);
+
+// ---- Architecture ----------------------------------------------------------------------
+
+// The pointer width the program was built for (32 for the installer). Asked of the platform,
+// not of sizeof(void*): on the simulated machine the simulated process has its own width.
+int ProcessPointerBits();
+// "x64" for a 64-bit program, else "x86".
+Text ProcessArchitectureName();
+// Windows itself is 64-bit: a 64-bit program, or a 32-bit one that IsWow64Process (looked
+// up at run time) reports as running under WOW64. Any failure of the look-up counts as
+// 32-bit Windows.
+bool WindowsIs64Bit();
+// "x64" or "x86": the architecture of Windows, not of the program.
+Text ArchitectureName();
