@@ -544,6 +544,23 @@ TEST_F(FileOpsTest, FolderDeleteAfterRestartRecordsFilesThenDeepestFoldersThenTh
   EXPECT_TRUE(Exists(dir + u"\\a\\b\\c\\c.txt"));
 }
 
+#ifndef _WIN32
+// The whole way: recorded, then carried out by a restart of the machine.
+TEST_F(FileOpsTest, AfterARestartTheTreeIsGone) {
+  AsAdministrator admin;
+  const Text dir = ScratchFolder() + u"\\Orvanta-tmp";
+  FolderCreate(dir + u"\\Drivers\\Vexlon\\x64");
+  ASSERT_TRUE(FileWrite(dir + u"\\Vexlon.exe", "exe"));
+  ASSERT_TRUE(FileWrite(dir + u"\\Drivers\\Vexlon\\x64\\Vexlon.sys", "sys"));
+  ASSERT_TRUE(FolderDeleteAfterRestart(dir));
+  ASSERT_TRUE(Exists(dir));
+  sim::MachineReboot(sim::MachineFolderHost(), true);  // the test process itself lives on
+  EXPECT_FALSE(Exists(dir + u"\\Drivers\\Vexlon\\x64\\Vexlon.sys"));
+  EXPECT_FALSE(Exists(dir));
+  EXPECT_TRUE(PendingPairsFrom(NtForm(dir)).empty());
+}
+#endif
+
 TEST_F(FileOpsTest, FolderDeleteAfterRestartLeavesNoFolderOutHoweverDeepTheTree) {
   AsAdministrator admin;
   const TPath root = ScratchFolder() + u"\\deep";
