@@ -15,5 +15,15 @@ echo "A host program runs as a process of the machine (32-bit, medium integrity 
 step "$WINSIM" run "$M" -- "$PROBE" 3 "an argument" || echo "(exit code $?)"
 step "$WINSIM" events "$M"
 echo
+echo "Files in use are replaced at the next restart: a delayed move needs an administrator,"
+echo "and a simulated reboot carries it out."
+printf 'old version\n' > "$(dirname "$M")/Vexlon.sys"
+step "$WINSIM" put "$M" "$(dirname "$M")/Vexlon.sys" 'C:\Program Files\Orvanta\Vexlon.sys-tmp'
+step "$WINSIM" run "$M" -- "$PROBE" move-later 'C:\Program Files\Orvanta\Vexlon.sys-tmp' 'C:\Windows\System32\drivers\Vexlon.sys' || true
+step "$WINSIM" run "$M" --integrity high -- "$PROBE" move-later 'C:\Program Files\Orvanta\Vexlon.sys-tmp' 'C:\Windows\System32\drivers\Vexlon.sys'
+step "$WINSIM" pending "$M"
+step "$WINSIM" reboot "$M"
+step "$WINSIM" tree "$M" 'C:\Windows\System32\drivers'
+echo
 echo "The installer itself is not built yet; this demo shows only the machine and its tools."
 echo "The machine stays in $M"
