@@ -23,7 +23,10 @@ step "$WINSIM" run "$M" -- "$PROBE" move-later 'C:\Program Files\Orvanta\Vexlon.
 step "$WINSIM" run "$M" --integrity high -- "$PROBE" move-later 'C:\Program Files\Orvanta\Vexlon.sys-tmp' 'C:\Windows\System32\drivers\Vexlon.sys'
 step "$WINSIM" pending "$M"
 step "$WINSIM" reboot "$M"
-step "$WINSIM" tree "$M" 'C:\Windows\System32\drivers'
+echo
+echo "The probe is a 32-bit process, so System32 was SysWOW64 for it (the installer switches the"
+echo "redirection off around the move of its driver):"
+step "$WINSIM" tree "$M" 'C:\Windows\SysWOW64\drivers'
 echo
 echo "The installer itself is not built yet; this demo shows only the machine and its tools."
 echo "The machine stays in $M"
