@@ -13,3 +13,4 @@
 #include "platform/win32api_process.h"
 #include "platform/win32api_resources.h"
 #include "platform/win32api_registry.h"
+#include "platform/win32api_security.h"

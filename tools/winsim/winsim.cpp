@@ -20,6 +20,7 @@
 #include "platform/sim/machine.h"
 #include "platform/win32api.h"
 #include "platform/utf.h"
+#include "reg.h"
 
 namespace fs = std::filesystem;
 
@@ -312,6 +313,18 @@ int main(int argc, char** argv) {
   cReboot->add_option("MACHINE", machine)->required();
   auto* cPending = app.add_subcommand("pending", "the pending rename operations, one SOURCE -> TARGET line each");
   cPending->add_option("MACHINE", machine)->required();
+  std::string regKey;
+  std::vector<std::string> regValues;
+  int regView = 64;
+  auto* cReg = app.add_subcommand("reg", "print a registry key's values and subkeys");
+  cReg->add_option("MACHINE", machine)->required();
+  cReg->add_option("KEY", regKey, "ROOT\\PATH, ROOT short (HKLM) or long (HKEY_LOCAL_MACHINE)")->required();
+  cReg->add_option("--view", regView, "64 (default) or 32");
+  auto* cRegSet = app.add_subcommand("reg-set", "create a registry key and set values");
+  cRegSet->add_option("MACHINE", machine)->required();
+  cRegSet->add_option("KEY", regKey, "ROOT\\PATH")->required();
+  cRegSet->add_option("VALUE", regValues, "NAME=TYPE:VALUE (repeatable)");
+  cRegSet->add_option("--view", regView, "64 (default) or 32");
   auto* cEvents = app.add_subcommand("events", "the machine's event log, JSON lines, oldest first");
   cEvents->add_option("MACHINE", machine)->required();
 
@@ -376,6 +389,14 @@ int main(int argc, char** argv) {
     if (*cPending) {
       for (const auto& [source, target] : sim::PendingRenamesRead(MachineOpen(machine)))
         std::cout << TextToUtf8(source) << " -> " << TextToUtf8(target) << "\n";
+      return 0;
+    }
+    if (*cReg) {
+      winsimreg::RegPrint(MachineOpen(machine), regKey, regView, std::cout);
+      return 0;
+    }
+    if (*cRegSet) {
+      winsimreg::RegSet(MachineOpen(machine), regKey, regValues, regView);
       return 0;
     }
     if (*cEvents) {
