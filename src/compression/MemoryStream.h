@@ -1,0 +1,38 @@
+// A growable block of memory with a position, as the payload units need it: the container
+// and the plain bytes of one payload file. SetSize allocates exactly once at the size given
+// (fresh memory reads as zeros), so a decoder can write straight into Memory().
+#pragma once
+
+#include <cstdint>
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TMemoryStream {
+ public:
+  TMemoryStream();
+  ~TMemoryStream();
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
+
+  void* Memory() const;
+  std::int64_t Size() const;
+  // Keeps the first min(old, new) bytes; the position is kept (and may lie past the end).
+  // Out of memory raises std::bad_alloc.
+  void SetSize(std::int64_t iSize);
+  std::int64_t Position() const;
+  void SetPosition(std::int64_t iPosition);
+  // A negative result position is refused (the position stays); returns the new position.
+  std::int64_t Seek(std::int64_t iOffset, TSeekOrigin aOrigin);
+  // Up to iCount bytes from the position on; returns how many were copied.
+  std::int32_t Read(void* aBuffer, std::int32_t iCount);
+  // Writes at the position, growing the stream (a gap before the position reads as zeros).
+  std::int32_t Write(const void* aBuffer, std::int32_t iCount);
+  void Clear();
+
+ private:
+  void CapacitySet(std::int64_t iCapacity);
+  unsigned char* FMemory;
+  std::int64_t FSize;
+  std::int64_t FCapacity;
+  std::int64_t FPosition;
+};

@@ -1,0 +1,241 @@
+#include "PeResources.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <vector>
+
+#include "ContainerFile.h"
+
+namespace pack {
+
+namespace {
+
+std::uint32_t Get(const std::string& s, std::size_t at, int bytes) {
+  if (at + static_cast<std::size_t>(bytes) > s.size()) throw PackError("the stub is not a PE executable");
+  std::uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
+  return v;
+}
+void Set(std::string& s, std::size_t at, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s[at + static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+void Put(std::string& s, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+std::uint32_t Align(std::uint64_t v, std::uint32_t a) {
+  return static_cast<std::uint32_t>((v + a - 1) / a * a);
+}
+
+// A directory key: names sort before numbers, names by their upper-case text.
+struct Key {
+  std::uint16_t Id;
+  Text Name;
+  bool operator<(const Key& o) const {
+    if ((Id == 0) != (o.Id == 0)) return Id == 0;
+    return Id ? Id < o.Id : Name < o.Name;
+  }
+};
+Key KeyOf(std::uint16_t aId, const Text& aName) {
+  Text up = aName;
+  for (char16_t& c : up)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  return {aId, aId ? Text() : up};
+}
+
+std::uint64_t DataSize(const PeResource& r) {
+  if (r.HostPath.empty()) return r.Data.size();
+  struct stat st;
+  if (::stat(r.HostPath.c_str(), &st) != 0) throw PackError("cannot read " + r.HostPath);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+}  // namespace
+
+void PeResourcesWrite(const std::string& aStub, const std::string& aTarget, const std::vector<PeResource>& aResources) {
+  std::ifstream in(aStub, std::ios::binary);
+  if (!in) throw PackError("cannot read the stub " + aStub);
+  std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto notPe = [&] { return PackError("--stub " + aStub + ": not a Windows executable"); };
+  if (image.size() < 0x40 || image.compare(0, 2, "MZ") != 0) throw notPe();
+  std::size_t pe = Get(image, 0x3C, 4);
+  if (image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) throw notPe();
+  std::size_t coff = pe + 4;
+  std::uint32_t sections = Get(image, coff + 2, 2);
+  std::uint32_t optSize = Get(image, coff + 16, 2);
+  std::size_t opt = coff + 20;
+  std::uint32_t magic = Get(image, opt, 2);
+  if (magic != 0x10B && magic != 0x20B) throw notPe();
+  std::uint32_t sectionAlign = Get(image, opt + 32, 4), fileAlign = Get(image, opt + 36, 4);
+  std::uint32_t sizeOfHeaders = Get(image, opt + 60, 4);
+  std::size_t dirs = opt + (magic == 0x10B ? 96 : 112);
+  std::uint32_t dirCount = Get(image, dirs - 4, 4);
+  if (dirCount < 5 || fileAlign == 0 || sectionAlign == 0) throw notPe();
+  if (Get(image, dirs + 2 * 8, 4) || Get(image, dirs + 2 * 8 + 4, 4))
+    throw PackError("--stub " + aStub + ": already carries resources");
+  if (Get(image, dirs + 4 * 8, 4)) throw PackError("--stub " + aStub + ": is signed; adding resources would break it");
+
+  std::size_t table = opt + optSize;
+  std::uint64_t imageEnd = 0, firstRaw = image.size();
+  for (std::uint32_t k = 0; k < sections; ++k) {
+    std::size_t h = table + 40 * k;
+    std::uint32_t va = Get(image, h + 12, 4), vsize = Get(image, h + 8, 4);
+    std::uint32_t rawSize = Get(image, h + 16, 4), raw = Get(image, h + 20, 4);
+    imageEnd = std::max<std::uint64_t>(imageEnd, std::uint64_t(va) + std::max(vsize, rawSize));
+    if (rawSize) firstRaw = std::min<std::uint64_t>(firstRaw, raw);
+  }
+  std::size_t newHeader = table + 40 * sections;
+  if (newHeader + 40 > sizeOfHeaders || newHeader + 40 > firstRaw)
+    throw PackError("--stub " + aStub + ": no room for another section header");
+  for (std::size_t i = newHeader; i < newHeader + 40; ++i)
+    if (image[i]) throw PackError("--stub " + aStub + ": no room for another section header");
+
+  // The directory tree: type, name, language, then the data entries and names.
+  std::map<Key, std::map<Key, std::map<std::uint16_t, std::size_t>>> tree;
+  for (std::size_t i = 0; i < aResources.size(); ++i) {
+    const PeResource& r = aResources[i];
+    tree[KeyOf(r.TypeId, r.TypeName)][KeyOf(r.NameId, r.Name)][r.Language] = i;
+  }
+  std::uint32_t sectionVa = Align(imageEnd, sectionAlign);
+  std::uint32_t dirBytes = 0, entryCount = 0, nameBytes = 0;
+  auto countDir = [&](std::size_t n) { dirBytes += 16 + 8 * static_cast<std::uint32_t>(n); };
+  countDir(tree.size());
+  for (auto& [type, names] : tree) {
+    if (!type.Id) nameBytes += 2 + 2 * static_cast<std::uint32_t>(type.Name.size());
+    countDir(names.size());
+    for (auto& [name, langs] : names) {
+      if (!name.Id) nameBytes += 2 + 2 * static_cast<std::uint32_t>(name.Name.size());
+      countDir(langs.size());
+      entryCount += static_cast<std::uint32_t>(langs.size());
+    }
+  }
+  std::uint32_t entriesAt = dirBytes, namesAt = entriesAt + 16 * entryCount;
+  std::uint64_t dataAt = Align(namesAt + nameBytes, 8);
+  std::vector<std::uint64_t> sizes(aResources.size()), offsets(aResources.size());
+  std::uint64_t end = dataAt;
+  for (std::size_t i = 0; i < aResources.size(); ++i) {
+    sizes[i] = DataSize(aResources[i]);
+    offsets[i] = end;
+    end = Align(end + sizes[i], 8);
+  }
+  if (sectionVa + end > 0x7FFFFFFF) throw PackError("the payload is too large for a Windows executable");
+
+  std::string rsrc;
+  std::uint32_t nextDir = 0, nextEntry = entriesAt, nextName = namesAt;
+  std::string names;
+  auto nameRef = [&](const Key& k) -> std::uint32_t {
+    if (k.Id) return k.Id;
+    std::uint32_t at = nextName;
+    Put(names, static_cast<std::uint32_t>(k.Name.size()), 2);
+    for (char16_t c : k.Name) Put(names, c, 2);
+    nextName += 2 + 2 * static_cast<std::uint32_t>(k.Name.size());
+    return 0x80000000u | at;
+  };
+  // Directories are laid out breadth first: root, type directories, name directories.
+  auto dirHeader = [&](std::size_t named, std::size_t ids) {
+    Put(rsrc, 0, 4);
+    Put(rsrc, 0, 4);
+    Put(rsrc, 0, 4);
+    Put(rsrc, static_cast<std::uint32_t>(named), 2);
+    Put(rsrc, static_cast<std::uint32_t>(ids), 2);
+    nextDir += 16 + 8 * static_cast<std::uint32_t>(named + ids);
+  };
+  auto split = [](const auto& m) {
+    std::size_t named = 0;
+    for (auto& kv : m)
+      if (!kv.first.Id) ++named;
+    return std::pair<std::size_t, std::size_t>(named, m.size() - named);
+  };
+  auto [rootNamed, rootIds] = split(tree);
+  dirHeader(rootNamed, rootIds);
+  std::uint32_t childAt = nextDir;
+  for (auto& [type, namesMap] : tree) {
+    Put(rsrc, nameRef(type), 4);
+    Put(rsrc, 0x80000000u | childAt, 4);
+    childAt += 16 + 8 * static_cast<std::uint32_t>(namesMap.size());
+  }
+  for (auto& [type, namesMap] : tree) {
+    auto [named, ids] = split(namesMap);
+    dirHeader(named, ids);
+    for (auto& [name, langs] : namesMap) {
+      Put(rsrc, nameRef(name), 4);
+      Put(rsrc, 0x80000000u | childAt, 4);
+      childAt += 16 + 8 * static_cast<std::uint32_t>(langs.size());
+    }
+  }
+  std::vector<std::size_t> entryOrder;
+  for (auto& [type, namesMap] : tree) {
+    for (auto& [name, langs] : namesMap) {
+      dirHeader(0, langs.size());
+      for (auto& [lang, index] : langs) {
+        Put(rsrc, lang, 4);
+        Put(rsrc, nextEntry, 4);
+        nextEntry += 16;
+        entryOrder.push_back(index);
+      }
+    }
+  }
+  for (std::size_t index : entryOrder) {
+    Put(rsrc, static_cast<std::uint32_t>(sectionVa + offsets[index]), 4);
+    Put(rsrc, static_cast<std::uint32_t>(sizes[index]), 4);
+    Put(rsrc, 0, 4);
+    Put(rsrc, 0, 4);
+  }
+  rsrc += names;
+  rsrc.resize(static_cast<std::size_t>(dataAt), '\0');
+
+  // Headers: one more section, the resource directory, the image size.
+  std::uint32_t rawAt = Align(image.size(), fileAlign);
+  std::uint32_t rawSize = Align(end, fileAlign);
+  std::string h(40, '\0');
+  std::memcpy(h.data(), ".rsrc", 5);
+  Set(h, 8, static_cast<std::uint32_t>(end), 4);
+  Set(h, 12, sectionVa, 4);
+  Set(h, 16, rawSize, 4);
+  Set(h, 20, rawAt, 4);
+  Set(h, 36, 0x40000040u, 4);  // initialised data, readable
+  image.replace(newHeader, 40, h);
+  Set(image, coff + 2, sections + 1, 2);
+  Set(image, opt + 8, Get(image, opt + 8, 4) + rawSize, 4);  // SizeOfInitializedData
+  Set(image, opt + 56, Align(std::uint64_t(sectionVa) + end, sectionAlign), 4);
+  Set(image, opt + 64, 0, 4);  // the checksum no longer holds
+  Set(image, dirs + 2 * 8, sectionVa, 4);
+  Set(image, dirs + 2 * 8 + 4, static_cast<std::uint32_t>(end), 4);
+  image.resize(rawAt, '\0');
+
+  std::ofstream out(aTarget, std::ios::binary | std::ios::trunc);
+  if (!out) throw PackError("cannot write " + aTarget);
+  out.write(image.data(), static_cast<std::streamsize>(image.size()));
+  out.write(rsrc.data(), static_cast<std::streamsize>(rsrc.size()));
+  std::uint64_t pos = dataAt;
+  std::vector<char> buf(1 << 20);
+  for (std::size_t i = 0; i < aResources.size(); ++i) {
+    const PeResource& r = aResources[i];
+    if (r.HostPath.empty()) {
+      out.write(r.Data.data(), static_cast<std::streamsize>(r.Data.size()));
+    } else {
+      std::ifstream f(r.HostPath, std::ios::binary);
+      if (!f) throw PackError("cannot read " + r.HostPath);
+      std::uint64_t copied = 0;
+      while (f) {
+        f.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+        std::streamsize n = f.gcount();
+        if (n <= 0) break;
+        out.write(buf.data(), n);
+        copied += static_cast<std::uint64_t>(n);
+      }
+      if (copied != sizes[i]) throw PackError("cannot read " + r.HostPath);
+    }
+    pos += sizes[i];
+    std::uint64_t next = Align(pos, 8);
+    for (; pos < next; ++pos) out.put('\0');
+  }
+  for (std::uint64_t fileEnd = std::uint64_t(rawAt) + rawSize; rawAt + pos < fileEnd; ++pos) out.put('\0');
+  out.flush();
+  if (!out) throw PackError("cannot write " + aTarget);
+}
+
+}  // namespace pack
