@@ -23,6 +23,15 @@ HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo);
 DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
 LPVOID LockResource(HGLOBAL hResData);
 
+// A module loaded for its resources only (LOAD_LIBRARY_AS_DATAFILE).
+constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x2;
+HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+
+// Writing resources into a module file (which no one has loaded).
+HANDLE BeginUpdateResourceW(LPCWSTR pFileName, BOOL bDeleteExistingResources);
+BOOL UpdateResourceW(HANDLE hUpdate, LPCWSTR lpType, LPCWSTR lpName, WORD wLanguage, LPVOID lpData, DWORD cb);
+BOOL EndUpdateResourceW(HANDLE hUpdate, BOOL fDiscard);
+
 struct VS_FIXEDFILEINFO {
   DWORD dwSignature;
   DWORD dwStrucVersion;

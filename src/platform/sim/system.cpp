@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/sim/handles.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/restable.h"
 #include "platform/utf.h"
@@ -387,6 +388,68 @@ DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo) {
 }
 
 LPVOID LockResource(HGLOBAL hResData) { return hResData; }
+
+HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE, DWORD) {
+  // Every module of the simulation is loaded for its resources alone.
+  return LoadLibraryW(lpLibFileName);
+}
+
+namespace {
+
+class ResourceUpdate : public sim::KernelObject {
+ public:
+  std::string Host;
+  bool DeleteExisting = false;
+  sim::ResourceTable Table;
+};
+
+}  // namespace
+
+HANDLE BeginUpdateResourceW(LPCWSTR pFileName, BOOL bDeleteExistingResources) {
+  DWORD error = 0;
+  auto r = pFileName ? ResolveForCaller(pFileName, error) : std::nullopt;
+  if (!r) {
+    SetLastError(pFileName ? error : ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto existing = sim::ResourceTable::Read(r->Host);
+  if (existing) {
+    // Rewriting a table already written is not needed by anything here.
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  auto u = std::make_shared<ResourceUpdate>();
+  u->Host = r->Host;
+  u->DeleteExisting = bDeleteExistingResources != FALSE;
+  return sim::HandleInsert(u);
+}
+
+BOOL UpdateResourceW(HANDLE hUpdate, LPCWSTR lpType, LPCWSTR lpName, WORD wLanguage, LPVOID lpData, DWORD cb) {
+  auto u = sim::HandleGetAs<ResourceUpdate>(hUpdate);
+  if (!u || !lpType || !lpName) {
+    SetLastError(u ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  u->Table.Add(IdOf(lpType), IdOf(lpName), wLanguage, std::string(static_cast<const char*>(lpData), lpData ? cb : 0));
+  return TRUE;
+}
+
+BOOL EndUpdateResourceW(HANDLE hUpdate, BOOL fDiscard) {
+  auto u = sim::HandleGetAs<ResourceUpdate>(hUpdate);
+  if (!u) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  sim::HandleClose(hUpdate);
+  if (fDiscard) return TRUE;
+  try {
+    u->Table.AppendTo(u->Host);
+  } catch (const std::exception&) {
+    SetLastError(ERROR_WRITE_PROTECT);
+    return FALSE;
+  }
+  return TRUE;
+}
 
 // ---- version information ------------------------------------------------------------------
 

@@ -35,6 +35,13 @@ DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo) {
 }
 LPVOID LockResource(HGLOBAL hResData) { return ::LockResource(hResData); }
 
+HMODULE LoadLibraryExW(LPCWSTR f, HANDLE h, DWORD flags) { return ::LoadLibraryExW(W(f), h, flags); }
+HANDLE BeginUpdateResourceW(LPCWSTR f, BOOL bDelete) { return ::BeginUpdateResourceW(W(f), bDelete); }
+BOOL UpdateResourceW(HANDLE h, LPCWSTR t, LPCWSTR n, WORD l, LPVOID d, DWORD cb) {
+  return ::UpdateResourceW(h, W(t), W(n), l, d, cb);
+}
+BOOL EndUpdateResourceW(HANDLE h, BOOL fDiscard) { return ::EndUpdateResourceW(h, fDiscard); }
+
 DWORD GetFileVersionInfoSizeW(LPCWSTR f, DWORD* h) { return ::GetFileVersionInfoSizeW(W(f), h); }
 BOOL GetFileVersionInfoW(LPCWSTR f, DWORD h, DWORD n, LPVOID d) { return ::GetFileVersionInfoW(W(f), h, n, d); }
 BOOL VerQueryValueW(LPCVOID b, LPCWSTR s, LPVOID* p, UINT* n) { return ::VerQueryValueW(b, W(s), p, n); }

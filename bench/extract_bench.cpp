@@ -1,0 +1,150 @@
+// Extraction of the sample product, measured against a plain liblzma raw decode of the same
+// containers, and its peak memory against the budget. Prints "name: value" lines:
+//   extract_vs_liblzma_ratio      FilesExtract of all entries / in-process liblzma decode
+//   extract_peak_rss_mib          peak resident memory of a process that extracts
+//   extract_peak_rss_budget_mib   largest decoded file + largest container + 32 MiB + 16 MiB
+// Packs the sample product that the build generates (or takes a packed one: extract_bench SETUP).
+#include <lzma.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "installer/uMain.h"
+#include "params/uMiscLean.h"
+#include "platform/sim/machine.h"
+#include "platform/utf.h"
+#include "platform/win32api.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Container {
+  const unsigned char* Data;
+  size_t Size;
+};
+
+std::vector<Container> Containers(win::HMODULE aModule) {
+  std::vector<Container> out;
+  for (int k = 0;; ++k) {
+    Text name = u"F" + T(std::to_string(k));
+    win::HRSRC r = win::FindResourceW(aModule, name.c_str(), win::RT_RCDATA());
+    if (!r) break;
+    out.push_back({static_cast<const unsigned char*>(win::LockResource(win::LoadResource(aModule, r))),
+                   win::SizeofResource(aModule, r)});
+  }
+  return out;
+}
+
+// The decode a program would do with liblzma alone: header, then one raw LZMA2 buffer decode
+// into an output buffer allocated once.
+size_t PlainDecode(const Container& c, std::vector<unsigned char>& aOut) {
+  std::uint64_t size = 0;
+  for (int i = 7; i >= 0; --i) size = (size << 8) | c.Data[i];
+  unsigned prop = c.Data[8];
+  lzma_options_lzma options;
+  lzma_lzma_preset(&options, 4);
+  options.dict_size = prop >= 40 ? 0xFFFFFFFFu : (2u | (prop & 1u)) << (prop / 2 + 11);
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  aOut.assign(size, 0);
+  size_t inPos = 9, outPos = 0;
+  lzma_ret ret = lzma_raw_buffer_decode(filters, nullptr, c.Data, &inPos, c.Size, aOut.data(), &outPos, aOut.size());
+  if (ret != LZMA_OK && ret != LZMA_STREAM_END) std::fprintf(stderr, "liblzma: error %d\n", static_cast<int>(ret));
+  return outPos;
+}
+
+double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+win::HMODULE LoadSetup(const Text& aWinPath) { return win::LoadLibraryW(aWinPath.c_str()); }
+
+bool Extract(win::HMODULE aModule, const Text& aFolder) {
+  TForm1 form;
+  form.ResourceModule = aModule;
+  form.InstallScriptLoad();
+  return form.FilesExtract(aFolder);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string setupHost;
+  fs::path scratch = fs::temp_directory_path() / ("orvanta-extract-bench-" + std::to_string(::getpid()));
+  if (argc >= 2) {
+    setupHost = argv[1];
+  } else {
+    fs::path build = fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+    fs::path packer = build / "tools" / "orvanta-pack" / "orvanta-pack";
+    fs::path product = build / "sample-product";
+    if (!fs::exists(packer) || !fs::exists(product / "InstallScript.txt")) {
+      std::fprintf(stderr, "extract_bench: build orvanta-pack and the sample product first\n");
+      return 2;
+    }
+    fs::create_directories(scratch);
+    setupHost = (scratch / "Setup").string();
+    std::string cmd = "'" + packer.string() + "' --script '" + (product / "InstallScript.txt").string() + "' --from '" +
+                      (product / "files").string() + "' --out '" + setupHost + "' --version 1.0.0.1 --target linux --stub '" +
+                      packer.string() + "' > /dev/null";
+    if (std::system(cmd.c_str()) != 0) {
+      std::fprintf(stderr, "extract_bench: orvanta-pack failed\n");
+      return 2;
+    }
+  }
+  std::string machine = (fs::temp_directory_path() / ("orvanta-bench-" + std::to_string(::getpid()))).string();
+  sim::MachineCreate(machine, sim::MachineConfig{});
+  sim::ProcessRecord self;
+  self.Image = "C:\\Users\\User\\Downloads\\Setup.exe";
+  self.CommandLine = "\"C:\\Users\\User\\Downloads\\Setup.exe\"";
+  self.CurrentDirectory = "C:\\Users\\User\\Downloads\\";
+  sim::ProcessAttachNew(machine, self);
+  const Text setup = u"C:\\Users\\User\\Downloads\\Setup.exe";
+  fs::copy_file(setupHost, sim::DriveHostFolder(machine, 'C') + "/Users/User/Downloads/Setup.exe");
+
+  // Peak memory first, in a fresh process that does nothing but extract.
+  pid_t child = ::fork();
+  if (child == 0) {
+    bool ok = Extract(LoadSetup(setup), u"C:\\Program Files (x86)\\Orvanta-rss");
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(child, &status, 0, &usage);
+  double rssMib = static_cast<double>(usage.ru_maxrss) / 1024.0;
+
+  win::HMODULE module = LoadSetup(setup);
+  std::vector<Container> containers = Containers(module);
+  size_t largestContainer = 0, largestFile = 0;
+  std::vector<unsigned char> out;
+  for (const auto& c : containers) {
+    largestContainer = std::max(largestContainer, c.Size);
+    largestFile = std::max(largestFile, PlainDecode(c, out));
+  }
+
+  double bestExtract = 1e9, bestPlain = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    auto t0 = std::chrono::steady_clock::now();
+    for (const auto& c : containers) PlainDecode(c, out);
+    auto t1 = std::chrono::steady_clock::now();
+    bool ok = Extract(module, u"C:\\Program Files (x86)\\Orvanta-" + T(std::to_string(run)));
+    auto t2 = std::chrono::steady_clock::now();
+    if (!ok) std::fprintf(stderr, "extraction failed\n");
+    bestPlain = std::min(bestPlain, Seconds(t1 - t0));
+    bestExtract = std::min(bestExtract, Seconds(t2 - t1));
+  }
+  double budget = (static_cast<double>(largestFile) + static_cast<double>(largestContainer)) / (1024.0 * 1024.0) + 32 + 16;
+  std::printf("extract_vs_liblzma_ratio: %.3f\n", bestExtract / bestPlain);
+  std::printf("extract_peak_rss_mib: %.1f\n", rssMib);
+  std::printf("extract_peak_rss_budget_mib: %.1f\n", budget);
+  std::error_code ec;
+  fs::remove_all(machine, ec);
+  fs::remove_all(scratch, ec);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}

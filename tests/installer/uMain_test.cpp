@@ -1,0 +1,126 @@
+// The install script and the extraction of the payload, from a module that carries them as
+// resources: built by the test (resources written into a copy of a helper program), so the
+// same tests run on the simulated machine and under Wine.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TestSupport.h"
+#include "compression/LZMAStream.h"
+#include "compression/MemoryStream.h"
+#include "installer/uMain.h"
+#include "params/uMiscLean.h"
+#include "rtl/Exception.h"
+
+using testsupport::FileRead;
+using testsupport::ScratchFolder;
+
+namespace {
+
+std::string Container(const std::string& aPlain) {
+  TLZMAStream s;
+  s.PrepareStreams();
+  s.Decompressed->Write(aPlain.data(), static_cast<std::int32_t>(aPlain.size()));
+  s.Compress();
+  return std::string(static_cast<const char*>(s.Compressed->Memory()), static_cast<size_t>(s.Compressed->Size()));
+}
+
+// A module file with the given RT_RCDATA resources, loaded for its resources.
+win::HMODULE PayloadModule(const std::vector<std::pair<Text, std::string>>& aResources) {
+  Text path = ScratchFolder() + u"\\payload.exe";
+  EXPECT_TRUE(win::CopyFileW(testsupport::HelperProgram("exitcode").c_str(), path.c_str(), win::FALSE));
+  win::HANDLE u = win::BeginUpdateResourceW(path.c_str(), win::TRUE);
+  EXPECT_NE(u, nullptr);
+  for (auto [name, data] : aResources) {
+    EXPECT_TRUE(win::UpdateResourceW(u, win::RT_RCDATA(), name.c_str(), 0, data.data(), static_cast<win::DWORD>(data.size())));
+  }
+  EXPECT_TRUE(win::EndUpdateResourceW(u, win::FALSE));
+  win::HMODULE m = win::LoadLibraryExW(path.c_str(), nullptr, win::LOAD_LIBRARY_AS_DATAFILE);
+  EXPECT_NE(m, nullptr);
+  return m;
+}
+
+std::vector<Text> Entries(const TFlexArray& a) {
+  std::vector<Text> out;
+  for (int i = 0; i < a.Count(); ++i) out.push_back(VariantToText(a.GetValueByIndex(i)));
+  return out;
+}
+
+}  // namespace
+
+TEST(InstallScript, LoadsTheEntriesOfTheResource) {
+  const std::string script =
+      "// Minimal files to load the user interface\r\n"
+      "\r\n"
+      "Vexlon.exe\r\n"
+      "  // indented: an entry\r\n"
+      "//Old.dll\n"
+      "   \r"
+      "Drivers\\Vexlon\\x64\\Vexlon.sys";  // the last line has no line end
+  TForm1 form;
+  form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", script}});
+  form.InstallScriptLoad();
+  EXPECT_EQ(Entries(form.FilesList),
+            (std::vector<Text>{u"Vexlon.exe", u"  // indented: an entry", u"   ", u"Drivers\\Vexlon\\x64\\Vexlon.sys"}));
+}
+
+TEST(InstallScript, AMissingScriptRaises) {
+  TForm1 form;
+  form.ResourceModule = PayloadModule({{u"F0", Container("x")}});
+  EXPECT_THROW(form.InstallScriptLoad(), Exception);
+}
+
+TEST(FilesExtract, WritesEveryFileAndSkipsOnlyTheOnesThatFail) {
+  // Seven entries; "F5" is missing, F3 is corrupt, and one entry would land outside the
+  // folder: those three fail, every other file is written.
+  std::vector<std::pair<Text, std::string>> resources = {
+      {u"INSTALLSCRIPT",
+       "// header\r\nVexlon.exe\r\n\r\n// drivers\r\nDrivers\\Vexlon\\x86\\Vexlon.sys\r\nDrivers\\Vexlon\\x64\\Vexlon.sys\r\n"
+       "corrupt.bin\r\n..\\outside.txt\r\nmissing.dat\r\nlast.txt"},
+      {u"F0", Container("core")},
+      {u"F1", Container(std::string(100000, 'x'))},
+      {u"F2", Container("")},
+      {u"F3", Container("good").substr(0, 12)},
+      {u"F4", Container("escape")},
+      {u"F6", Container("the last")},
+  };
+  TForm1 form;
+  form.ResourceModule = PayloadModule(resources);
+  form.InstallScriptLoad();
+  const Text root = ScratchFolder();
+  const Text folder = root + u"\\Orvanta-tmp";
+  EXPECT_FALSE(form.FilesExtract(folder));
+  EXPECT_EQ(FileRead(folder + u"\\Vexlon.exe"), "core");
+  EXPECT_EQ(FileRead(folder + u"\\Drivers\\Vexlon\\x86\\Vexlon.sys"), std::string(100000, 'x'));
+  EXPECT_EQ(FileRead(folder + u"\\Drivers\\Vexlon\\x64\\Vexlon.sys"), "");
+  EXPECT_EQ(FileRead(folder + u"\\corrupt.bin"), std::nullopt);  // nothing half-written
+  EXPECT_EQ(FileRead(folder + u"\\corrupt.bin.part"), std::nullopt);
+  EXPECT_EQ(FileRead(root + u"\\outside.txt"), std::nullopt);
+  EXPECT_EQ(FileRead(folder + u"\\missing.dat"), std::nullopt);
+  EXPECT_EQ(FileRead(folder + u"\\last.txt"), "the last");
+}
+
+TEST(FilesExtract, ReplacesAnExistingFileAndSucceedsWhenAllAreWritten) {
+  TForm1 form;
+  form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "a.txt\r\nsub\\b.txt\r\n"}, {u"F0", Container("new a")},
+                                       {u"F1", Container("b")}});
+  form.InstallScriptLoad();
+  const Text folder = ScratchFolder();
+  ASSERT_TRUE(testsupport::FileWrite(folder + u"\\a.txt", "an older and longer a"));
+  EXPECT_TRUE(form.FilesExtract(folder));
+  EXPECT_EQ(FileRead(folder + u"\\a.txt"), "new a");
+  EXPECT_EQ(FileRead(folder + u"\\sub\\b.txt"), "b");
+}
+
+TEST(FilesExtract, AnEmptyScriptStops) {
+  TForm1 form;
+  form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "// only comments\r\n\r\n// and nothing else\r\n"}});
+  form.InstallScriptLoad();
+  EXPECT_EQ(form.FilesList.Count(), 0);
+  try {
+    form.FilesExtract(ScratchFolder());
+    FAIL() << "no stop";
+  } catch (const EDebugStop& e) {
+    EXPECT_EQ(e.Message(), u"Error: ");
+  }
+}
