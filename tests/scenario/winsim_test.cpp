@@ -9,27 +9,15 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "WinsimSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-};
+using Result = WinsimResult;
 
-// Runs winsim outside of the test's own machine.
-Result Winsim(const std::string& aArgs) {
-  std::string cmd = "env -u WINSIM_MACHINE -u WINSIM_PID " WINSIM_EXE " " + aArgs + " 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int status = ::pclose(p);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+Result Winsim(const std::string& aArgs) { return WinsimRun(aArgs, true); }
 
 class WinsimTest : public ::testing::Test {
  protected:

@@ -21,33 +21,6 @@ struct Failure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-bool StartsWithKey(const Text& aUpper, const Text& aPrefixUpper) {
-  return aUpper == aPrefixUpper ||
-         (aUpper.size() > aPrefixUpper.size() && aUpper.compare(0, aPrefixUpper.size(), aPrefixUpper) == 0 &&
-          aUpper[aPrefixUpper.size()] == u'\\');
-}
-
-// The 32-bit view: SOFTWARE goes to SOFTWARE\Wow6432Node, except SOFTWARE\Classes, which is
-// shared but for a few of its keys.
-Text ApplyView(const Text& aPath, bool bView32) {
-  if (!bView32) return aPath;
-  Text u = sim::UpcaseText(aPath);
-  const Text software = u"HKLM\\SOFTWARE";
-  if (!StartsWithKey(u, software) || u == software) return aPath;
-  if (StartsWithKey(u, software + u"\\WOW6432NODE")) return aPath;
-  const Text classes = software + u"\\CLASSES";
-  if (StartsWithKey(u, classes)) {
-    if (u == classes) return aPath;
-    Text rest = u.substr(classes.size() + 1);
-    Text first = rest.substr(0, rest.find(u'\\'));
-    for (const Text& k : {Text(u"CLSID"), Text(u"DIRECTSHOW"), Text(u"INTERFACE"), Text(u"MEDIA TYPE"),
-                          Text(u"MEDIAFOUNDATION")}) {
-      if (first == k) return aPath.substr(0, classes.size()) + u"\\Wow6432Node" + aPath.substr(classes.size());
-    }
-    return aPath;
-  }
-  return aPath.substr(0, software.size()) + u"\\Wow6432Node" + aPath.substr(software.size());
-}
 
 // KEY with its root in short or long form -> the logical path (HKLM\..., HKU\..., HKCR\...).
 Text Logical(const std::string& aKey) {
@@ -66,17 +39,6 @@ Text Logical(const std::string& aKey) {
   throw Failure("KEY begins with a root: HKLM, HKCU, HKCR, HKU, HKCC or their long names, not: " + aKey);
 }
 
-// The stored path: HKCR is the user's classes where the user has the key, else the machine's.
-Text Storage(sim::RegStore& s, const Text& aLogical, bool bView32) {
-  Text u = sim::UpcaseText(aLogical);
-  if (StartsWithKey(u, u"HKCR")) {
-    Text rest = aLogical.substr(4);
-    Text user = Text(u"HKU\\") + sim::kUserSid + u"\\Software\\Classes" + rest;
-    if (!rest.empty() && s.Find(user)) return user;
-    return ApplyView(u"HKLM\\SOFTWARE\\Classes" + rest, bView32);
-  }
-  return ApplyView(aLogical, bView32);
-}
 
 bool View32(int aView) {
   if (aView != 64 && aView != 32) throw Failure("--view is 64 or 32");
@@ -223,7 +185,7 @@ void RegPrint(const std::string& aMachine, const std::string& aKey, int aView, s
   std::optional<sim::RegKey> key;
   std::vector<Text> subkeys;
   sim::RegistryTransact(aMachine, [&](sim::RegStore& s) {
-    Text storage = Storage(s, logical, view32);
+    Text storage = sim::RegistryStoragePath(s, logical, view32);
     if (sim::RegKey* k = s.Find(storage)) {
       key = *k;
       subkeys = s.Subkeys(storage);
@@ -247,7 +209,7 @@ void RegSet(const std::string& aMachine, const std::string& aKey, const std::vec
   std::vector<sim::RegValue> values;
   for (const std::string& a : aAssignments) values.push_back(Parse(a));
   sim::RegistryTransact(aMachine, [&](sim::RegStore& s) {
-    sim::RegKey& k = s.Create(Storage(s, logical, view32));
+    sim::RegKey& k = s.Create(sim::RegistryStoragePath(s, logical, view32));
     for (const sim::RegValue& v : values) {
       auto it = k.Values.begin();
       while (it != k.Values.end() && sim::UpcaseText(it->Name) != sim::UpcaseText(v.Name)) ++it;

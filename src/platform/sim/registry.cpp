@@ -178,6 +178,51 @@ std::vector<Text> PendingPairsDecode(const std::string& aData) {
   return out;
 }
 
+namespace {
+
+bool StartsWithKey(const Text& aUpper, const Text& aPrefixUpper) {
+  return aUpper == aPrefixUpper ||
+         (aUpper.size() > aPrefixUpper.size() && aUpper.compare(0, aPrefixUpper.size(), aPrefixUpper) == 0 &&
+          aUpper[aPrefixUpper.size()] == u'\\');
+}
+
+// Applies the 32-bit view to a machine path: SOFTWARE goes to SOFTWARE\Wow6432Node, except
+// SOFTWARE\Classes, which is shared but for a few of its keys.
+Text ApplyView(const Text& aPath, bool bView32) {
+  if (!bView32) return aPath;
+  Text u = UpcaseText(aPath);
+  const Text software = u"HKLM\\SOFTWARE";
+  if (!StartsWithKey(u, software) || u == software) return aPath;
+  if (StartsWithKey(u, software + u"\\WOW6432NODE")) return aPath;
+  const Text classes = software + u"\\CLASSES";
+  if (StartsWithKey(u, classes)) {
+    if (u == classes) return aPath;
+    Text rest = u.substr(classes.size() + 1);
+    Text first = rest.substr(0, rest.find(u'\\'));
+    for (const Text& k : {Text(u"CLSID"), Text(u"DIRECTSHOW"), Text(u"INTERFACE"), Text(u"MEDIA TYPE"), Text(u"MEDIAFOUNDATION")}) {
+      if (first == k) return aPath.substr(0, classes.size()) + u"\\Wow6432Node" + aPath.substr(classes.size());
+    }
+    return aPath;
+  }
+  return aPath.substr(0, software.size()) + u"\\Wow6432Node" + aPath.substr(software.size());
+}
+
+}  // namespace
+
+// The stored path of a logical one. HKCR merges the user's classes over the machine's:
+// a key that exists for the user is the user's.
+Text RegistryStoragePath(const RegStore& s, const Text& aLogical, bool bView32) {
+  Text u = UpcaseText(aLogical);
+  if (StartsWithKey(u, u"HKCR")) {
+    Text rest = aLogical.size() > 4 ? aLogical.substr(4) : Text();
+    Text user = Text(u"HKU\\") + kUserSid + u"\\Software\\Classes" + rest;
+    Text machine = ApplyView(u"HKLM\\SOFTWARE\\Classes" + rest, bView32);
+    if (!rest.empty() && const_cast<RegStore&>(s).Find(user)) return user;
+    return machine;
+  }
+  return ApplyView(aLogical, bView32);
+}
+
 }  // namespace sim
 
 namespace win {
@@ -186,6 +231,7 @@ namespace {
 
 using sim::RegKey;
 using sim::RegStore;
+using sim::StartsWithKey;
 
 // An open key: its logical path (before the view is applied) and how it was opened.
 class KeyObject : public sim::KernelObject {
@@ -204,32 +250,6 @@ std::optional<Text> RootName(HKEY h) {
   return std::nullopt;
 }
 
-bool StartsWithKey(const Text& aUpper, const Text& aPrefixUpper) {
-  return aUpper == aPrefixUpper ||
-         (aUpper.size() > aPrefixUpper.size() && aUpper.compare(0, aPrefixUpper.size(), aPrefixUpper) == 0 &&
-          aUpper[aPrefixUpper.size()] == u'\\');
-}
-
-// Applies the 32-bit view to a machine path: SOFTWARE goes to SOFTWARE\Wow6432Node, except
-// SOFTWARE\Classes, which is shared but for a few of its keys.
-Text ApplyView(const Text& aPath, bool bView32) {
-  if (!bView32) return aPath;
-  Text u = sim::UpcaseText(aPath);
-  const Text software = u"HKLM\\SOFTWARE";
-  if (!StartsWithKey(u, software) || u == software) return aPath;
-  if (StartsWithKey(u, software + u"\\WOW6432NODE")) return aPath;
-  const Text classes = software + u"\\CLASSES";
-  if (StartsWithKey(u, classes)) {
-    if (u == classes) return aPath;
-    Text rest = u.substr(classes.size() + 1);
-    Text first = rest.substr(0, rest.find(u'\\'));
-    for (const Text& k : {Text(u"CLSID"), Text(u"DIRECTSHOW"), Text(u"INTERFACE"), Text(u"MEDIA TYPE"), Text(u"MEDIAFOUNDATION")}) {
-      if (first == k) return aPath.substr(0, classes.size()) + u"\\Wow6432Node" + aPath.substr(classes.size());
-    }
-    return aPath;
-  }
-  return aPath.substr(0, software.size()) + u"\\Wow6432Node" + aPath.substr(software.size());
-}
 
 struct Caller {
   std::string Machine;
@@ -257,19 +277,6 @@ bool View32For(const Caller& c, REGSAM sam) {
   return c.Wow64;
 }
 
-// The stored path of a logical one. HKCR merges the user's classes over the machine's:
-// a key that exists for the user is the user's.
-Text Storage(const RegStore& s, const Text& aLogical, bool bView32) {
-  Text u = sim::UpcaseText(aLogical);
-  if (StartsWithKey(u, u"HKCR")) {
-    Text rest = aLogical.size() > 4 ? aLogical.substr(4) : Text();
-    Text user = Text(u"HKU\\") + sim::kUserSid + u"\\Software\\Classes" + rest;
-    Text machine = ApplyView(u"HKLM\\SOFTWARE\\Classes" + rest, bView32);
-    if (!rest.empty() && const_cast<RegStore&>(s).Find(user)) return user;
-    return machine;
-  }
-  return ApplyView(aLogical, bView32);
-}
 
 bool MachineWide(const Text& aStorage) {
   Text u = sim::UpcaseText(aStorage);
@@ -324,7 +331,7 @@ LSTATUS OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, REGSAM sam, HKEY* phkResult, D
   LSTATUS status = ERROR_SUCCESS;
   try {
     sim::RegistryTransact(caller->Machine, [&](RegStore& s) {
-      Text storage = Storage(s, logical, view32);
+      Text storage = sim::RegistryStoragePath(s, logical, view32);
       bool exists = IsRootLogical(logical) || s.Find(storage) != nullptr;
       if (!exists && !bCreate) {
         status = ERROR_FILE_NOT_FOUND;
@@ -363,7 +370,7 @@ LSTATUS OnKey(HKEY hKey, REGSAM aNeeded, bool bChanges, F aWork) {
   LSTATUS status = ERROR_SUCCESS;
   try {
     sim::RegistryTransact(caller->Machine, [&](RegStore& s) {
-      Text storage = Storage(s, located->first, view32);
+      Text storage = sim::RegistryStoragePath(s, located->first, view32);
       if (!obj && bChanges && !AccessAllowed(*caller, storage, aNeeded)) {
         status = ERROR_ACCESS_DENIED;
         return false;
@@ -463,7 +470,7 @@ LSTATUS RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD) {
   LSTATUS status = ERROR_SUCCESS;
   try {
     sim::RegistryTransact(caller->Machine, [&](RegStore& s) {
-      Text storage = Storage(s, located->first, view32);
+      Text storage = sim::RegistryStoragePath(s, located->first, view32);
       if (!s.Find(storage)) {
         status = ERROR_FILE_NOT_FOUND;
         return false;

@@ -37,6 +37,11 @@ class RegStore {
 // returns true. Throws MachineError when the machine folder cannot be used.
 void RegistryTransact(const std::string& aMachine, const std::function<bool(RegStore&)>& aChange);
 
+// The stored path of a logical one (HKLM\..., HKU\..., HKCR\...): the 32-bit view keeps
+// HKLM\SOFTWARE below SOFTWARE\Wow6432Node (Classes is shared but for a few keys), and HKCR is
+// the user's classes where the user has the key, else the machine's.
+Text RegistryStoragePath(const RegStore& aStore, const Text& aLogical, bool bView32);
+
 // REG_MULTI_SZ data <-> texts.
 std::string MultiSzEncode(const std::vector<Text>& aTexts);
 std::vector<Text> MultiSzDecode(const std::string& aData);
