@@ -5,28 +5,10 @@
 #include <cstdlib>
 
 #include "params/uMiscLean.h"
+#include "FuzzSupport.h"
 #include "platform/utf.h"
 
 namespace {
-
-Text FuzzText(const std::uint8_t* aData, std::size_t aSize) {
-  Text t;
-  t.reserve(aSize);
-  for (std::size_t i = 0; i < aSize; ++i) {
-    if (aData[i] == 0xFF && i + 2 < aSize) {
-      t.push_back(static_cast<char16_t>(aData[i + 1] | (aData[i + 2] << 8)));
-      i += 2;
-    } else {
-      t.push_back(aData[i]);
-    }
-  }
-  return t;
-}
-
-[[noreturn]] void Fail(const char* aWhat, const Text& aInput) {
-  std::fprintf(stderr, "%s: %s\n", aWhat, TextToUtf8(aInput).c_str());
-  std::abort();
-}
 
 bool EncodedCharIsValid(char16_t c) {
   if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) return true;
