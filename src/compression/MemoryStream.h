@@ -1,6 +1,8 @@
 // A growable block of memory with a position, as the payload units need it: the container
 // and the plain bytes of one payload file. SetSize allocates exactly once at the size given
 // (fresh memory reads as zeros), so a decoder can write straight into Memory().
+// A stream can also view memory it does not own (SetPointer): it is read in place, and the
+// first change takes a private copy, so the viewed memory is never written.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +31,19 @@ class TMemoryStream {
   std::int32_t Write(const void* aBuffer, std::int32_t iCount);
   void Clear();
 
+  // Views iSize bytes at aMemory (a resource, a mapped file) without copying them; they must
+  // stay valid while the stream views them. The position goes to 0. Write, SetSize and Clear
+  // leave the view (the first two on a private copy); Memory() of a view is the viewed memory,
+  // for reading only.
+  void SetPointer(const void* aMemory, std::int64_t iSize);
+  // False while the stream views memory it does not own.
+  bool OwnsMemory() const { return FOwned; }
+
  private:
   void CapacitySet(std::int64_t iCapacity);
   unsigned char* FMemory;
   std::int64_t FSize;
   std::int64_t FCapacity;
   std::int64_t FPosition;
+  bool FOwned;
 };

@@ -1,7 +1,13 @@
 #include "installer/uMain.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "compression/LZMAStream.h"
 #include "compression/MemoryStream.h"
@@ -9,6 +15,7 @@
 #include "installer/uInstallScript.h"
 #include "params/uMiscLean.h"
 #include "rtl/Exception.h"
+#include "rtl/Thread.h"
 #include "ui/Application.h"
 
 namespace {
@@ -58,6 +65,110 @@ void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize) {
   }
 }
 
+// The plain size a container announces in its header; 0 when it is too short to have one.
+std::int64_t ContainerPlainSize(const TResourceView& aResource) {
+  if (aResource.Size < 8) return 0;
+  std::uint64_t size = 0;
+  for (int i = 7; i >= 0; --i) size = (size << 8) | static_cast<const unsigned char*>(aResource.Data)[i];
+  return size > TLZMAStream::PlainSizeMax ? static_cast<std::int64_t>(TLZMAStream::PlainSizeMax)
+                                          : static_cast<std::int64_t>(size);
+}
+
+// Saves decoded files on a thread of its own, so that the disk takes one file while the
+// next is decoded. The decoded files it holds (queued or being written) and the one being
+// decoded stay within PendingBytesMax together, or are a single file when one alone is
+// larger: the extraction holds little more memory than with one file at a time.
+class TFileWriter final : public TThread {
+ public:
+  static constexpr std::int64_t PendingBytesMax = std::int64_t{16} << 20;
+
+  TFileWriter() {
+    try {
+      Start();
+      FRunning = true;
+    } catch (const std::exception&) {
+      FRunning = false;  // no thread to be had: every file is saved by the caller's thread
+    }
+  }
+  ~TFileWriter() override { Finish(); }
+
+  // Blocks until a file of iBytes may be decoded next.
+  void RoomWait(std::int64_t iBytes) {
+    std::unique_lock<std::mutex> g(FLock);
+    FChanged.wait(g, [&] { return FPending == 0 || FPending + iBytes <= PendingBytesMax; });
+  }
+
+  void Add(const TPath& aTarget, std::unique_ptr<TMemoryStream> aData) {
+    if (!FRunning) {
+      if (!Save(aTarget, *aData)) ++FFailed;
+      return;
+    }
+    std::lock_guard<std::mutex> g(FLock);
+    FPending += aData->Size();
+    FJobs.push_back({aTarget, std::move(aData)});
+    FChanged.notify_all();
+  }
+
+  // Waits until every file added is saved; how many of them could not be.
+  int Finish() {
+    if (FRunning) {
+      {
+        std::lock_guard<std::mutex> g(FLock);
+        FClosed = true;
+        FChanged.notify_all();
+      }
+      WaitFor();
+      FRunning = false;
+    }
+    return FFailed;
+  }
+
+ protected:
+  void Execute() override {
+    for (;;) {
+      TJob job;
+      {
+        std::unique_lock<std::mutex> g(FLock);
+        FChanged.wait(g, [&] { return FClosed || !FJobs.empty(); });
+        if (FJobs.empty()) return;
+        job = std::move(FJobs.front());
+        FJobs.pop_front();
+      }
+      const bool saved = Save(job.Target, *job.Data);
+      const std::int64_t size = job.Data->Size();
+      job.Data.reset();  // the memory goes before the next file may be decoded into more
+      std::lock_guard<std::mutex> g(FLock);
+      if (!saved) ++FFailed;
+      FPending -= size;
+      FChanged.notify_all();
+    }
+  }
+
+ private:
+  struct TJob {
+    TPath Target;
+    std::unique_ptr<TMemoryStream> Data;
+  };
+
+  static bool Save(const TPath& aTarget, const TMemoryStream& aData) {
+    try {
+      FolderOfFileCreate(aTarget);
+      FileSave(aTarget.ToString(), aData.Memory(), aData.Size());
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::deque<TJob> FJobs;
+  std::int64_t FPending = 0;
+  bool FClosed = false;
+  bool FRunning = false;
+  int FFailed = 0;  // under FLock while the thread runs
+};
+
 }  // namespace
 
 void TForm1::InstallScriptLoad() {
@@ -71,24 +182,31 @@ void TForm1::InstallScriptLoad() {
 bool TForm1::FilesExtract(const TPath& aFolder) {
   StopIf(FilesList.Count() == 0, u"");
   bool result = true;
+  TFileWriter writer;
   for (int k = 0; k < FilesList.Count(); ++k) {
     try {
       const Text entry = VariantToText(FilesList.GetValueByIndex(k));
       // An entry that would land outside the folder is never written.
       if (!InstallScriptEntryCheck(entry).empty()) throw Exception(u"Entry outside the install folder: " + entry);
       TResourceView resource = ResourceOpen(ResourceModule, u"F" + T(std::to_string(k)));
+      writer.RoomWait(ContainerPlainSize(resource));
+      // The container is decoded where the module holds it, not from a copy: the resource is
+      // read-only memory of the module, which lives as long as the extraction.
+      TMemoryStream compressed;
+      compressed.SetPointer(resource.Data, resource.Size);
+      auto decompressed = std::make_unique<TMemoryStream>();
       TLZMAStream stream;
-      stream.PrepareStreams();
-      stream.Compressed->Write(resource.Data, static_cast<std::int32_t>(resource.Size));
-      stream.Compressed->SetPosition(0);
+      stream.Compressed = &compressed;
+      stream.Decompressed = decompressed.get();
       stream.Decompress();
-      const TPath target = aFolder + entry;
-      FolderOfFileCreate(target);
-      FileSave(target.ToString(), stream.Decompressed->Memory(), stream.Decompressed->Size());
+      // Only a file decoded whole is handed on to be written.
+      writer.Add(aFolder + entry, std::move(decompressed));
       ApplicationProcessMessages();
     } catch (...) {
       result = false;
     }
   }
+  // Every file is on disk (or has failed) before the result is known.
+  if (writer.Finish() > 0) result = false;
   return result;
 }

@@ -7,6 +7,7 @@
 namespace {
 
 std::string Bytes(const TMemoryStream& s) {
+  if (s.Size() == 0) return {};
   return std::string(static_cast<const char*>(s.Memory()), static_cast<std::size_t>(s.Size()));
 }
 
@@ -41,6 +42,42 @@ TEST(MemoryStream, SetSizeKeepsDataAndZerosTheRest) {
   s.Clear();
   EXPECT_EQ(s.Size(), 0);
   EXPECT_EQ(s.Position(), 0);
+}
+
+// A view reads the memory in place; every change goes to a private copy and the viewed bytes
+// stay as they were.
+TEST(MemoryStream, AViewIsReadInPlaceAndCopiedOnChange) {
+  const std::string viewed = "container bytes";
+  struct Change {
+    const char* Name;
+    void (*Apply)(TMemoryStream&);
+    std::string Expected;
+  };
+  const Change changes[] = {
+      {"write inside", [](TMemoryStream& s) { s.SetPosition(0); s.Write("C", 1); }, "Container bytes"},
+      {"write past the end", [](TMemoryStream& s) { s.SetPosition(17); s.Write("!", 1); },
+       std::string("container bytes\0\0!", 18)},
+      {"shrink", [](TMemoryStream& s) { s.SetSize(9); }, "container"},
+      {"same size", [](TMemoryStream& s) { s.SetSize(15); }, "container bytes"},
+      {"clear", [](TMemoryStream& s) { s.Clear(); }, ""},
+  };
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.Name);
+    TMemoryStream s;
+    s.Write("an owned block", 14);
+    s.SetPointer(viewed.data(), static_cast<std::int64_t>(viewed.size()));
+    EXPECT_FALSE(s.OwnsMemory());
+    EXPECT_EQ(s.Memory(), viewed.data());
+    EXPECT_EQ(s.Position(), 0);
+    char head[9];
+    ASSERT_EQ(s.Read(head, 9), 9);
+    EXPECT_EQ(std::string(head, 9), "container");
+    c.Apply(s);
+    EXPECT_TRUE(s.OwnsMemory());
+    EXPECT_NE(s.Memory(), viewed.data());
+    EXPECT_EQ(Bytes(s), c.Expected);
+    EXPECT_EQ(viewed, "container bytes");
+  }
 }
 
 }  // namespace

@@ -112,6 +112,32 @@ TEST(FilesExtract, ReplacesAnExistingFileAndSucceedsWhenAllAreWritten) {
   EXPECT_EQ(FileRead(folder + u"\\sub\\b.txt"), "b");
 }
 
+TEST(FilesExtract, AFileThatCannotBeWrittenFailsAndTheOthersAreWritten) {
+  // Files are written while later ones are decoded: a failed write still makes the result
+  // false, whichever file it is, and leaves nothing half-written.
+  for (int blocked = 0; blocked < 3; ++blocked) {
+    SCOPED_TRACE(blocked);
+    const Text names[] = {u"a.txt", u"b.txt", u"c.txt"};
+    TForm1 form;
+    form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "a.txt\r\nb.txt\r\nc.txt"},
+                                         {u"F0", Container(std::string(300000, 'a'))},
+                                         {u"F1", Container("b")},
+                                         {u"F2", Container("c")}});
+    form.InstallScriptLoad();
+    const Text folder = ScratchFolder();
+    // A folder where the file should go: the file cannot take its place.
+    ASSERT_TRUE(win::CreateDirectoryW((folder + u"\\" + names[blocked]).c_str(), nullptr));
+    EXPECT_FALSE(form.FilesExtract(folder));
+    for (int i = 0; i < 3; ++i) {
+      if (i == blocked) continue;
+      EXPECT_EQ(FileRead(folder + u"\\" + names[i]), i == 0 ? std::string(300000, 'a') : std::string(1, 'a' + i));
+    }
+    EXPECT_EQ(FileRead(folder + u"\\" + names[blocked] + u".part"), std::nullopt);
+    win::DWORD attributes = win::GetFileAttributesW((folder + u"\\" + names[blocked]).c_str());
+    EXPECT_NE(attributes & win::FILE_ATTRIBUTE_DIRECTORY, 0u);
+  }
+}
+
 TEST(FilesExtract, AnEmptyScriptStops) {
   TForm1 form;
   form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "// only comments\r\n\r\n// and nothing else\r\n"}});
