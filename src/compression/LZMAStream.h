@@ -7,7 +7,7 @@
 
 #include "compression/LZMACompress.h"
 #include "compression/LZMADecompress.h"
-#include "compression/MemoryStream.h"
+#include "rtl/MemoryStream.h"
 
 class TLZMAStream {
  public:

@@ -10,11 +10,11 @@
 #include <utility>
 
 #include "compression/LZMAStream.h"
-#include "compression/MemoryStream.h"
 #include "diag/uMisc.h"
 #include "installer/uInstallScript.h"
 #include "params/uMiscLean.h"
 #include "rtl/Exception.h"
+#include "rtl/MemoryStream.h"
 #include "rtl/Thread.h"
 #include "ui/Application.h"
 

@@ -7,10 +7,10 @@
 
 #include "TestSupport.h"
 #include "compression/LZMAStream.h"
-#include "compression/MemoryStream.h"
 #include "installer/uMain.h"
 #include "params/uMiscLean.h"
 #include "rtl/Exception.h"
+#include "rtl/MemoryStream.h"
 
 using testsupport::FileRead;
 using testsupport::ScratchFolder;

@@ -1,8 +1,8 @@
-// A growable block of memory with a position, as the payload units need it: the container
-// and the plain bytes of one payload file. SetSize allocates exactly once at the size given
-// (fresh memory reads as zeros), so a decoder can write straight into Memory().
-// A stream can also view memory it does not own (SetPointer): it is read in place, and the
-// first change takes a private copy, so the viewed memory is never written.
+// A growable block of memory with a position: the runtime's memory stream. The payload units
+// keep a container and the plain bytes of one file in it. SetSize allocates exactly once at
+// the size given (fresh memory reads as zeros), so a decoder can write straight into
+// Memory(). A stream can also view memory it does not own (SetPointer): it is read in place,
+// and the first change takes a private copy, so the viewed memory is never written.
 #pragma once
 
 #include <cstdint>

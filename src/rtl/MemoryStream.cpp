@@ -1,4 +1,4 @@
-#include "compression/MemoryStream.h"
+#include "rtl/MemoryStream.h"
 
 #include <cstdlib>
 #include <cstring>
