@@ -28,5 +28,23 @@ echo "The probe is a 32-bit process, so System32 was SysWOW64 for it (the instal
 echo "redirection off around the move of its driver):"
 step "$WINSIM" tree "$M" 'C:\Windows\SysWOW64\drivers'
 echo
-echo "The installer itself is not built yet; this demo shows only the machine and its tools."
+echo "orvanta-pack builds an installer from the sample product the build generates (here with"
+echo "the probe as its program; every payload file compressed into a resource of its own):"
+SETUP=$(dirname "$M")/Setup.exe
+step "$BUILD/tools/orvanta-pack/orvanta-pack" --script "$BUILD/sample-product/InstallScript.txt" \
+  --from "$BUILD/sample-product/files" --out "$SETUP" --version 4.2.1.77 --stub "$PROBE"
+echo
+echo "On the machine, the installer's extraction unpacks the payload into a folder:"
+step "$WINSIM" run "$M" --at 'C:\Users\User\Downloads\Setup.exe' -- "$SETUP" extract \
+  'C:\Users\User\Downloads\Setup.exe' 'C:\Users\User\AppData\Local\Temp\Orvanta'
+step "$WINSIM" tree "$M" 'C:\Users\User\AppData\Local\Temp\Orvanta\Drivers'
+echo
+echo "The product's Vexlon.exe is a stand-in that records how it was started:"
+step "$WINSIM" run "$M" --at 'C:\Program Files (x86)\Orvanta\Vexlon.exe' -- \
+  "$BUILD/sample-product/files/Vexlon.exe" /startup
+step "$WINSIM" get "$M" 'C:\ProgramData\Orvanta\Vexlon-starts.txt' "$(dirname "$M")/Vexlon-starts.txt"
+cat "$(dirname "$M")/Vexlon-starts.txt"
+echo
+echo "The installation sequence itself (elevation, the survey of files in use, the moves and the"
+echo "driver) is not built yet."
 echo "The machine stays in $M"

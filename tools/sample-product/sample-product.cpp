@@ -1,20 +1,27 @@
-// sample-product: writes a sample product for demos and benchmarks into a folder:
+// sample-product FOLDER STANDIN: writes a sample product for demos and benchmarks into a
+// folder:
 //   FOLDER/InstallScript.txt   an install script shaped like the shipped one (85 lines:
 //                              27 comments, 20 empty lines, 38 entries)
-//   FOLDER/files/...           the files it names, of realistic kinds and sizes
-// The output depends on nothing but this program, so every build writes the same bytes.
+//   FOLDER/files/...           the files it names, of realistic kinds and sizes; Vexlon.exe is
+//                              the program STANDIN with a version resource appended
+// The output depends on nothing but this program and STANDIN, so every build writes the same
+// bytes.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include "platform/sim/restable.h"
+#include "platform/win32api.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-enum class Kind { Exe, Text, Xml, Media, Icon, Placeholder };
+enum class Kind { Exe, Text, Xml, Media, Icon, Product };
 
 struct Item {
   const char* Line;  // an entry, a comment ("//...") or empty
@@ -23,6 +30,8 @@ struct Item {
 };
 
 constexpr std::size_t KB = 1024, MB = 1024 * 1024;
+// The version the stand-in product carries.
+constexpr win::WORD ProductVersion[4] = {4, 2, 1, 77};
 
 // The script, line by line.
 const std::vector<Item>& Script() {
@@ -32,7 +41,7 @@ const std::vector<Item>& Script() {
       {"// Inserting or removing an entry renumbers every later resource."},
       {""},
       {"// ---- Minimal files to load the user interface ----"},
-      {"Vexlon.exe", Kind::Placeholder, 2 * MB + 300 * KB},
+      {"Vexlon.exe", Kind::Product},
       {"VexlonUI.exe", Kind::Exe, 7 * MB + 200 * KB},
       {"VexlonEngine.dll", Kind::Exe, 12 * MB},
       {"UI\\Engine\\Shaders.pak", Kind::Exe, 3 * MB + 100 * KB},
@@ -228,10 +237,11 @@ std::string IconBytes(std::size_t aSize, Random& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: sample-product FOLDER\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: sample-product FOLDER STANDIN\n");
     return 2;
   }
+  const fs::path standIn = argv[2];
   fs::path root = argv[1];
   int comments = 0, empty = 0, entries = 0;
   std::string script;
@@ -269,16 +279,37 @@ int main(int argc, char** argv) {
       case Kind::Xml: data = TextBytes(i.Size, r, true); break;
       case Kind::Media: data = MediaBytes(i.Size, r); break;
       case Kind::Icon: data = IconBytes(i.Size, r); break;
-      case Kind::Placeholder:
-        // Stands in for the stand-in product until that program exists.
-        data = ExeBytes(i.Size, r);
+      case Kind::Product: {
+        std::ifstream in(standIn, std::ios::binary);
+        data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in || data.empty()) {
+          std::fprintf(stderr, "sample-product: cannot read %s\n", standIn.string().c_str());
+          return 1;
+        }
         break;
+      }
     }
     std::ofstream f(target, std::ios::binary);
     f.write(data.data(), static_cast<std::streamsize>(data.size()));
+    f.close();
     if (!f) {
       std::fprintf(stderr, "sample-product: cannot write %s\n", target.string().c_str());
       return 1;
+    }
+    if (i.What == Kind::Product) {
+      // The product's version, as the installed program reports it.
+      sim::ResourceTable table;
+      table.Add(sim::ResourceId(win::RT_VERSION_ID), sim::ResourceId(win::WORD(1)), 0x0409,
+                sim::VersionResourceBuild(ProductVersion[0], ProductVersion[1], ProductVersion[2], ProductVersion[3],
+                                          u"Vexlon", false));
+      try {
+        table.AppendTo(target.string());
+      } catch (const std::exception& x) {
+        std::fprintf(stderr, "sample-product: cannot write %s: %s\n", target.string().c_str(), x.what());
+        return 1;
+      }
+      fs::permissions(target, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                      fs::perm_options::add);
     }
   }
   return 0;

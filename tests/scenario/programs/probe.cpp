@@ -4,14 +4,19 @@
 //   move-later SOURCE [TARGET]   MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT (and
 //                                MOVEFILE_REPLACE_EXISTING with a target)
 //   write PATH TEXT              creates or replaces PATH with TEXT
+//   extract SETUP FOLDER         the installer's InstallScriptLoad and FilesExtract of the
+//                                payload of SETUP into FOLDER ("ERROR <text>" and 1 when a
+//                                file failed or the script is missing)
 // A command prints "OK" or "ERROR <code>" and exits with 0 or the error code.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "installer/uMain.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
+#include "rtl/Exception.h"
 
 namespace {
 
@@ -46,6 +51,25 @@ int main(int argc, char** argv) {
     bool ok = win::WriteFile(h, argv[3], static_cast<win::DWORD>(std::strlen(argv[3])), &n, nullptr);
     win::CloseHandle(h);
     return Report(ok);
+  }
+  if (command == "extract" && argc >= 4) {
+    Text setup = Utf8ToText(argv[2]);
+    win::HMODULE module = win::LoadLibraryExW(setup.c_str(), nullptr, win::LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) return Report(false);
+    try {
+      TForm1 form;
+      form.ResourceModule = module;
+      form.InstallScriptLoad();
+      if (!form.FilesExtract(TPath(Utf8ToText(argv[3])))) {
+        std::printf("ERROR not every file was written\n");
+        return 1;
+      }
+      std::printf("OK %d files\n", form.FilesList.Count());
+      return 0;
+    } catch (const Exception& e) {
+      std::printf("ERROR %s\n", TextToUtf8(e.Message()).c_str());
+      return 1;
+    }
   }
   win::WCHAR image[win::MAX_PATH];
   win::DWORD n = win::GetModuleFileNameW(nullptr, image, win::MAX_PATH);
