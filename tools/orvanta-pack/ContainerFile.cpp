@@ -142,6 +142,8 @@ std::uint64_t ContainerFileWrite(const std::string& aSource, const std::string& 
   for (int i = 0; i < 8; ++i) header[i] = static_cast<unsigned char>(static_cast<std::uint64_t>(size) >> (8 * i));
   put(header, 8);
 
+  // Lives as long as the encoder, whose write procedure clears it.
+  bool propertyPending = true;
   std::unique_ptr<TLZMA2Compressor> encoder;
   if (store) {
     put(&kPropertyByte, 1);
@@ -153,7 +155,6 @@ std::uint64_t ContainerFileWrite(const std::string& aSource, const std::string& 
     TLZMACompressorProps props;
     if (static_cast<std::uint64_t>(size) < kDictionarySize)
       props.DictionarySize = static_cast<int>(std::max<long long>(size, kDictionarySizeMin));
-    bool propertyPending = true;
     encoder = std::make_unique<TLZMA2Compressor>(
         [&](const void* b, std::int32_t n) {
           const auto* p = static_cast<const unsigned char*>(b);

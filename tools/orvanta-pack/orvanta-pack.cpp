@@ -345,6 +345,13 @@ int main(int argc, char** argv) {
     int code = app.exit(e);
     return code == 0 ? 0 : kUsageError;
   }
+  // A version that is not four numbers is a wrong command line, like a missing option.
+  std::uint16_t version[4];
+  if (!VersionParse(o.Version, version)) {
+    std::fprintf(stderr, "orvanta-pack: --version %s: expected MAJOR.MINOR.RELEASE.BUILD, each 0 to 65535\n",
+                 o.Version.c_str());
+    return kUsageError;
+  }
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigaction(SIGINT, &sa, nullptr);

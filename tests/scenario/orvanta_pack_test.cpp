@@ -1,0 +1,117 @@
+// orvanta-pack as a user runs it: what it refuses, and that a refused run leaves nothing
+// behind and an earlier installer as it was.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct PackResult {
+  int status;
+  std::string err;
+};
+
+class OrvantaPackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FRoot = fs::temp_directory_path() / ("orvanta-pack-test-" + std::to_string(::getpid()));
+    fs::remove_all(FRoot);
+    fs::create_directories(FRoot / "files" / "sub");
+    Write("files/a.txt", "a");
+    Write("files/sub/b.txt", "b");
+  }
+  void TearDown() override { fs::remove_all(FRoot); }
+
+  void Write(const std::string& aRel, const std::string& aData) {
+    std::ofstream(FRoot / aRel, std::ios::binary) << aData;
+  }
+  std::string Read(const std::string& aRel) {
+    std::ifstream f(FRoot / aRel, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  // Runs the packer on script.txt with aExtra; standard error is kept.
+  PackResult Pack(const std::string& aExtra = "--version 1.2.3.4") {
+    std::string cmd = "'" ORVANTA_PACK_EXE "' --script '" + (FRoot / "script.txt").string() + "' --from '" +
+                      (FRoot / "files").string() + "' --out '" + (FRoot / "out" / "Setup.exe").string() +
+                      "' --stub '" PROBE_EXE "' " + aExtra + " 2>&1 >/dev/null";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    std::string err;
+    char buf[1024];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) err.append(buf, n);
+    int status = ::pclose(p);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
+  }
+  // What the output folder holds, names only (a hidden folder left aside would show).
+  std::string OutFolder() {
+    std::string names;
+    for (const auto& e : fs::directory_iterator(FRoot / "out")) names += e.path().filename().string() + ";";
+    return names;
+  }
+  fs::path FRoot;
+};
+
+}  // namespace
+
+TEST_F(OrvantaPackTest, ABadEntryIsNamedWithItsLineAndNothingIsWritten) {
+  fs::create_directories(FRoot / "out");
+  Write("out/Setup.exe", "an earlier installer");
+  struct Case {
+    const char* Entry;
+    const char* Says;
+  };
+  const Case cases[] = {
+      {"missing.txt", "no such file"},
+      {"sub", "is not a file"},
+      {"..\\a.txt", "'..' part"},
+      {"sub\\..\\..\\a.txt", "'..' part"},
+      {"\\a.txt", "rooted"},
+      {"\\\\server\\share\\a.txt", "rooted"},
+      {"C:a.txt", "drive path"},
+      {"a.txt:stream", "':'"},
+      {"sub\\\\b.txt", "empty part"},
+      {"A.TXT", "same file as line 3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Entry);
+    Write("script.txt", std::string("// the product\r\n\r\na.txt\r\nsub\\b.txt\r\n") + c.Entry + "\r\n");
+    PackResult r = Pack();
+    EXPECT_EQ(r.status, 1);
+    const std::string where = "script.txt:5: entry '" + std::string(c.Entry) + "'";
+    EXPECT_NE(r.err.find(where), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.Says), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(OutFolder(), "Setup.exe;");
+    EXPECT_EQ(Read("out/Setup.exe"), "an earlier installer");
+  }
+}
+
+TEST_F(OrvantaPackTest, AScriptWithoutEntriesAndAWrongCommandLineAreRefused) {
+  fs::create_directories(FRoot / "out");
+  Write("script.txt", "// nothing but comments\r\n\r\n");
+  PackResult r = Pack();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("the script lists no files"), std::string::npos) << r.err;
+  Write("script.txt", "a.txt");
+  for (const char* extra : {"--version 1.2.3", "--version 1.2.3.65536", "--version 1.2.3.4 --target mac",
+                            "--version 1.2.3.4 -j 0", ""}) {
+    SCOPED_TRACE(extra);
+    EXPECT_EQ(Pack(extra).status, 2);
+  }
+  EXPECT_EQ(OutFolder(), "");
+  // The same script and folder with a right command line make an installer.
+  EXPECT_EQ(Pack().status, 0);
+  EXPECT_EQ(OutFolder(), "Setup.exe;");
+}
