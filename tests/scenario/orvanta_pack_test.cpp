@@ -111,7 +111,27 @@ TEST_F(OrvantaPackTest, AScriptWithoutEntriesAndAWrongCommandLineAreRefused) {
     EXPECT_EQ(Pack(extra).status, 2);
   }
   EXPECT_EQ(OutFolder(), "");
-  // The same script and folder with a right command line make an installer.
+  // The same script and folder with a right command line make an installer, quietly.
   EXPECT_EQ(Pack().status, 0);
   EXPECT_EQ(OutFolder(), "Setup.exe;");
+}
+
+TEST_F(OrvantaPackTest, OnATerminalItShowsProgressAndOtherwiseNothing) {
+  fs::create_directories(FRoot / "out");
+  Write("script.txt", "a.txt\r\nsub\\b.txt\r\n");
+  PackResult quiet = Pack();
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+  // script(1) gives the packer a terminal.
+  std::string cmd = "script -qec \"'" ORVANTA_PACK_EXE "' --script '" + (FRoot / "script.txt").string() + "' --from '" +
+                    (FRoot / "files").string() + "' --out '" + (FRoot / "out" / "Setup2.exe").string() +
+                    "' --stub '" PROBE_EXE "' --version 1.2.3.4\" /dev/null";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  std::string shown;
+  char buf[1024];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) shown.append(buf, n);
+  EXPECT_EQ(::pclose(p), 0);
+  EXPECT_NE(shown.find("[##############################] 100%  0.0 MB of 0.0 MB"), std::string::npos) << shown;
+  EXPECT_TRUE(fs::exists(FRoot / "out" / "Setup2.exe"));
 }
