@@ -42,10 +42,10 @@ class OrvantaPackTest : public ::testing::Test {
     return s.str();
   }
   // Runs the packer on script.txt with aExtra; standard error is kept.
-  PackResult Pack(const std::string& aExtra = "--version 1.2.3.4") {
+  PackResult Pack(const std::string& aExtra = "--version 1.2.3.4", const std::string& aStub = PROBE_EXE) {
     std::string cmd = "'" ORVANTA_PACK_EXE "' --script '" + (FRoot / "script.txt").string() + "' --from '" +
                       (FRoot / "files").string() + "' --out '" + (FRoot / "out" / "Setup.exe").string() +
-                      "' --stub '" PROBE_EXE "' " + aExtra + " 2>&1 >/dev/null";
+                      "' --stub '" + aStub + "' " + aExtra + " 2>&1 >/dev/null";
     FILE* p = ::popen(cmd.c_str(), "r");
     std::string err;
     char buf[1024];
@@ -114,6 +114,26 @@ TEST_F(OrvantaPackTest, AScriptWithoutEntriesAndAWrongCommandLineAreRefused) {
   // The same script and folder with a right command line make an installer, quietly.
   EXPECT_EQ(Pack().status, 0);
   EXPECT_EQ(OutFolder(), "Setup.exe;");
+}
+
+TEST_F(OrvantaPackTest, AStubThatIsNoWindowsExecutableIsRefused) {
+  fs::create_directories(FRoot / "out");
+  Write("script.txt", "a.txt");
+  std::string farHeader = "MZ" + std::string(0x3A, '\0') + std::string("\xF0\xFF\0\0", 4);
+  std::string cutShort = "MZ" + std::string(0x3A, '\0') + std::string("\x40\0\0\0", 4) + std::string("PE\0\0", 4) +
+                         std::string(20, '\0');
+  cutShort[0x40 + 4 + 16] = '\xF0';  // an optional header larger than the file
+  cutShort += std::string("\x0B\x01", 2);
+  const std::string stubs[] = {"", "not an executable", farHeader, cutShort};
+  for (const std::string& stub : stubs) {
+    SCOPED_TRACE(stub.size());
+    Write("stub.exe", stub);
+    PackResult r = Pack("--version 1.2.3.4 --target windows", (FRoot / "stub.exe").string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("not a Windows executable"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(OutFolder(), "");
+  }
 }
 
 TEST_F(OrvantaPackTest, OnATerminalItShowsProgressAndOtherwiseNothing) {

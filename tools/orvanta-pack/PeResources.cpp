@@ -15,7 +15,7 @@ namespace pack {
 namespace {
 
 std::uint32_t Get(const std::string& s, std::size_t at, int bytes) {
-  if (at + static_cast<std::size_t>(bytes) > s.size()) throw PackError("the stub is not a PE executable");
+  if (at + static_cast<std::size_t>(bytes) > s.size()) throw PackError("the stub is cut short: not a Windows executable");
   std::uint32_t v = 0;
   for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
   return v;
@@ -55,43 +55,57 @@ std::uint64_t DataSize(const PeResource& r) {
 
 }  // namespace
 
-void PeResourcesWrite(const std::string& aStub, const std::string& aTarget, const std::vector<PeResource>& aResources) {
+PeStub PeStubRead(const std::string& aStub) {
+  PeStub stub;
   std::ifstream in(aStub, std::ios::binary);
   if (!in) throw PackError("cannot read the stub " + aStub);
-  std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string& image = stub.Image;
+  image.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   auto notPe = [&] { return PackError("--stub " + aStub + ": not a Windows executable"); };
   if (image.size() < 0x40 || image.compare(0, 2, "MZ") != 0) throw notPe();
   std::size_t pe = Get(image, 0x3C, 4);
-  if (image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) throw notPe();
-  std::size_t coff = pe + 4;
-  std::uint32_t sections = Get(image, coff + 2, 2);
-  std::uint32_t optSize = Get(image, coff + 16, 2);
-  std::size_t opt = coff + 20;
-  std::uint32_t magic = Get(image, opt, 2);
+  if (pe + 24 > image.size() || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0) throw notPe();
+  stub.Coff = pe + 4;
+  stub.Sections = Get(image, stub.Coff + 2, 2);
+  std::uint32_t optSize = Get(image, stub.Coff + 16, 2);
+  stub.Opt = stub.Coff + 20;
+  std::uint32_t magic = Get(image, stub.Opt, 2);
   if (magic != 0x10B && magic != 0x20B) throw notPe();
-  std::uint32_t sectionAlign = Get(image, opt + 32, 4), fileAlign = Get(image, opt + 36, 4);
-  std::uint32_t sizeOfHeaders = Get(image, opt + 60, 4);
-  std::size_t dirs = opt + (magic == 0x10B ? 96 : 112);
-  std::uint32_t dirCount = Get(image, dirs - 4, 4);
-  if (dirCount < 5 || fileAlign == 0 || sectionAlign == 0) throw notPe();
-  if (Get(image, dirs + 2 * 8, 4) || Get(image, dirs + 2 * 8 + 4, 4))
+  stub.SectionAlign = Get(image, stub.Opt + 32, 4);
+  stub.FileAlign = Get(image, stub.Opt + 36, 4);
+  std::uint32_t sizeOfHeaders = Get(image, stub.Opt + 60, 4);
+  stub.Dirs = stub.Opt + (magic == 0x10B ? 96 : 112);
+  std::uint32_t dirCount = Get(image, stub.Dirs - 4, 4);
+  if (dirCount < 5 || stub.FileAlign == 0 || stub.SectionAlign == 0) throw notPe();
+  if (Get(image, stub.Dirs + 2 * 8, 4) || Get(image, stub.Dirs + 2 * 8 + 4, 4))
     throw PackError("--stub " + aStub + ": already carries resources");
-  if (Get(image, dirs + 4 * 8, 4)) throw PackError("--stub " + aStub + ": is signed; adding resources would break it");
+  if (Get(image, stub.Dirs + 4 * 8, 4))
+    throw PackError("--stub " + aStub + ": is signed; adding resources would break it");
 
-  std::size_t table = opt + optSize;
-  std::uint64_t imageEnd = 0, firstRaw = image.size();
-  for (std::uint32_t k = 0; k < sections; ++k) {
+  std::size_t table = stub.Opt + optSize;
+  std::uint64_t firstRaw = image.size();
+  for (std::uint32_t k = 0; k < stub.Sections; ++k) {
     std::size_t h = table + 40 * k;
     std::uint32_t va = Get(image, h + 12, 4), vsize = Get(image, h + 8, 4);
     std::uint32_t rawSize = Get(image, h + 16, 4), raw = Get(image, h + 20, 4);
-    imageEnd = std::max<std::uint64_t>(imageEnd, std::uint64_t(va) + std::max(vsize, rawSize));
+    stub.ImageEnd = std::max<std::uint64_t>(stub.ImageEnd, std::uint64_t(va) + std::max(vsize, rawSize));
     if (rawSize) firstRaw = std::min<std::uint64_t>(firstRaw, raw);
   }
-  std::size_t newHeader = table + 40 * sections;
-  if (newHeader + 40 > sizeOfHeaders || newHeader + 40 > firstRaw)
+  stub.NewHeader = table + 40 * std::size_t{stub.Sections};
+  const std::size_t headerEnd = stub.NewHeader + 40;
+  if (headerEnd > sizeOfHeaders || headerEnd > firstRaw || headerEnd > image.size())
     throw PackError("--stub " + aStub + ": no room for another section header");
-  for (std::size_t i = newHeader; i < newHeader + 40; ++i)
+  for (std::size_t i = stub.NewHeader; i < headerEnd; ++i)
     if (image[i]) throw PackError("--stub " + aStub + ": no room for another section header");
+  return stub;
+}
+
+void PeResourcesWrite(const std::string& aStub, const std::string& aTarget, const std::vector<PeResource>& aResources) {
+  PeStub stub = PeStubRead(aStub);
+  std::string& image = stub.Image;
+  const std::size_t coff = stub.Coff, opt = stub.Opt, dirs = stub.Dirs, newHeader = stub.NewHeader;
+  const std::uint32_t sections = stub.Sections, sectionAlign = stub.SectionAlign, fileAlign = stub.FileAlign;
+  const std::uint64_t imageEnd = stub.ImageEnd;
 
   // The directory tree: type, name, language, then the data entries and names.
   std::map<Key, std::map<Key, std::map<std::uint16_t, std::size_t>>> tree;

@@ -21,6 +21,18 @@ struct PeResource {
   std::string HostPath;  // a file to stream them from
 };
 
+// A stub read and found extendable: its bytes and where its headers are.
+struct PeStub {
+  std::string Image;
+  std::size_t Coff = 0, Opt = 0, Dirs = 0, NewHeader = 0;
+  std::uint32_t Sections = 0, SectionAlign = 0, FileAlign = 0;
+  std::uint64_t ImageEnd = 0;
+};
+
+// Reads aStub. Raises PackError when it is not a PE executable this can extend (cut short,
+// already carries resources or a signature, no room for another section header).
+PeStub PeStubRead(const std::string& aStub);
+
 // Writes aTarget. Raises PackError when the stub is not a PE executable this can extend
 // (already carries resources or a signature, no room for another section header).
 void PeResourcesWrite(const std::string& aStub, const std::string& aTarget, const std::vector<PeResource>& aResources);

@@ -251,6 +251,8 @@ void Pack(const Options& o) {
   if (!fs::is_regular_file(o.Stub)) throw PackError("--stub " + o.Stub + ": no such file");
   if (o.Target == "linux" && sim::ResourceTable::Read(o.Stub))
     throw PackError("--stub " + o.Stub + ": already carries resources");
+  // Before any file is compressed: a stub that cannot take the resources fails at once.
+  if (o.Target == "windows") (void)pack::PeStubRead(o.Stub);
   std::string splash = o.Splash.empty() ? pack::SplashBitmapBuild(240, 120) : ReadWhole(o.Splash, "splash picture");
 
   // Everything is written aside, next to the output, and renamed into place at the end.
