@@ -42,12 +42,21 @@ Text LongPath(const Text& aPath) {
 }
 
 // Writes the whole buffer to aTarget: aside first, then into place, so that a file that
-// could not be written completely is never left looking complete.
+// could not be written completely is never left looking complete. The file aside is a new
+// one ("<target>.part", or "<target>.part-N" when that name is taken): a file of that name
+// already there, installed a moment ago or the user's, is never overwritten or deleted.
 void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize) {
-  const Text part = aTarget + u".part";
-  win::HANDLE h = win::CreateFileW(LongPath(part).c_str(), win::GENERIC_WRITE, 0, nullptr, win::CREATE_ALWAYS,
-                                   win::FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == win::INVALID_HANDLE_VALUE) throw Exception(u"Cannot create " + part);
+  Text part;
+  win::HANDLE h = win::INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && h == win::INVALID_HANDLE_VALUE; ++attempt) {
+    part = aTarget + u".part" + (attempt ? u"-" + T(std::to_string(attempt)) : Text());
+    h = win::CreateFileW(LongPath(part).c_str(), win::GENERIC_WRITE, 0, nullptr, win::CREATE_NEW,
+                         win::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == win::INVALID_HANDLE_VALUE && win::GetLastError() != win::ERROR_FILE_EXISTS &&
+        win::GetLastError() != win::ERROR_ALREADY_EXISTS)
+      break;
+  }
+  if (h == win::INVALID_HANDLE_VALUE) throw Exception(u"Cannot create a file next to " + aTarget);
   const auto* p = static_cast<const unsigned char*>(aData);
   bool ok = true;
   while (aSize > 0 && ok) {
@@ -57,7 +66,7 @@ void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize) {
     p += chunk;
     aSize -= chunk;
   }
-  win::CloseHandle(h);
+  if (!win::CloseHandle(h)) ok = false;
   if (!ok || !win::MoveFileExW(LongPath(part).c_str(), LongPath(aTarget).c_str(),
                                win::MOVEFILE_REPLACE_EXISTING)) {
     win::DeleteFileW(LongPath(part).c_str());

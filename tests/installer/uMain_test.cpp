@@ -138,6 +138,26 @@ TEST(FilesExtract, AFileThatCannotBeWrittenFailsAndTheOthersAreWritten) {
   }
 }
 
+TEST(FilesExtract, AFileNamedLikeAnotherFilesPartIsKept) {
+  // Each file is written aside before it takes its place: an entry named like that file
+  // aside, written just before, and a file of the user's with such a name both stay as they are.
+  TForm1 form;
+  form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "x.part\r\nx\r\ny\r\n"},
+                                       {u"F0", Container("x.part's own")},
+                                       {u"F1", Container("x")},
+                                       {u"F2", Container("y")}});
+  form.InstallScriptLoad();
+  const Text folder = ScratchFolder();
+  ASSERT_TRUE(testsupport::FileWrite(folder + u"\\y.part", "the user's"));
+  EXPECT_TRUE(form.FilesExtract(folder));
+  EXPECT_EQ(FileRead(folder + u"\\x.part"), "x.part's own");
+  EXPECT_EQ(FileRead(folder + u"\\x"), "x");
+  EXPECT_EQ(FileRead(folder + u"\\y"), "y");
+  EXPECT_EQ(FileRead(folder + u"\\y.part"), "the user's");
+  EXPECT_EQ(FileRead(folder + u"\\x.part-1"), std::nullopt);
+  EXPECT_EQ(FileRead(folder + u"\\y.part-1"), std::nullopt);
+}
+
 TEST(FilesExtract, AnEmptyScriptStops) {
   TForm1 form;
   form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "// only comments\r\n\r\n// and nothing else\r\n"}});

@@ -176,6 +176,33 @@ TEST(Resources, AProgramWithoutResourcesFindsNone) {
   EXPECT_TRUE(e == ERROR_RESOURCE_DATA_NOT_FOUND || e == ERROR_RESOURCE_TYPE_NOT_FOUND) << e;
 }
 
+// Resources written at run time: the same type, name and language again replaces the
+// resource (names without regard to case), and no data with a size of 0 deletes it.
+TEST(Resources, UpdateReplacesAndDeletes) {
+  const Text path = ScratchFolder() + u"\\module.exe";
+  ASSERT_TRUE(CopyFileW(testsupport::HelperProgram("exitcode").c_str(), path.c_str(), FALSE));
+  HANDLE u = BeginUpdateResourceW(path.c_str(), TRUE);
+  ASSERT_NE(u, nullptr);
+  char first[] = "first", second[] = "second", other[] = "other", gone[] = "gone";
+  EXPECT_TRUE(UpdateResourceW(u, RT_RCDATA(), u"DATA", 0x0409, first, 5));
+  EXPECT_TRUE(UpdateResourceW(u, RT_RCDATA(), u"data", 0x0409, second, 6));
+  EXPECT_TRUE(UpdateResourceW(u, RT_RCDATA(), u"OTHER", 0x0409, other, 5));
+  EXPECT_TRUE(UpdateResourceW(u, RT_RCDATA(), u"GONE", 0x0409, gone, 4));
+  EXPECT_TRUE(UpdateResourceW(u, RT_RCDATA(), u"GONE", 0x0409, nullptr, 0));
+  ASSERT_TRUE(EndUpdateResourceW(u, FALSE));
+  HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(m, nullptr);
+  auto text = [&](const char16_t* aName) -> std::string {
+    HRSRC r = FindResourceW(m, aName, RT_RCDATA());
+    if (!r) return "(none)";
+    return std::string(static_cast<const char*>(LockResource(LoadResource(m, r))), SizeofResource(m, r));
+  };
+  EXPECT_EQ(text(u"DATA"), "second");
+  EXPECT_EQ(text(u"OTHER"), "other");
+  EXPECT_EQ(text(u"GONE"), "(none)");
+  FreeLibrary(m);
+}
+
 TEST(Versions, Shell32CarriesAFixedVersion) {
   WCHAR sys[MAX_PATH];
   UINT n = GetSystemDirectoryW(sys, MAX_PATH);

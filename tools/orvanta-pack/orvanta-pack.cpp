@@ -155,7 +155,7 @@ class Progress {
     std::uint64_t done = FDone;
     double secs = std::chrono::duration<double>(Clock::now() - FStart).count();
     double rate = secs > 0 ? static_cast<double>(done) / secs : 0;
-    double fraction = FTotal ? static_cast<double>(done) / static_cast<double>(FTotal) : 1;
+    double fraction = FTotal && done < FTotal ? static_cast<double>(done) / static_cast<double>(FTotal) : 1;
     constexpr int kWidth = 30;
     int filled = static_cast<int>(fraction * kWidth);
     std::string bar(static_cast<std::size_t>(filled), '#');
@@ -164,7 +164,8 @@ class Progress {
     if (bFinal) {
       std::snprintf(left, sizeof left, "%.1fs", secs);
     } else if (rate > 0) {
-      int s = static_cast<int>(static_cast<double>(FTotal - done) / rate);
+      // A file that grew since it was listed can take the count past the total.
+      int s = static_cast<int>(static_cast<double>(done < FTotal ? FTotal - done : 0) / rate);
       std::snprintf(left, sizeof left, "%d:%02d left", s / 60, s % 60);
     }
     std::fprintf(stderr, "\r[%s] %3d%%  %s of %s  %s/s  %s   ", bar.c_str(), static_cast<int>(fraction * 100),

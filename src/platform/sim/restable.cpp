@@ -1,5 +1,6 @@
 #include "platform/sim/restable.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -45,6 +46,20 @@ bool ResourceId::Matches(const ResourceId& aOther) const {
 
 void ResourceTable::Add(ResourceId aType, ResourceId aName, win::WORD aLanguage, std::string aData) {
   FPending.push_back({std::move(aType), std::move(aName), aLanguage, std::move(aData), std::string()});
+}
+
+bool ResourceTable::Remove(const ResourceId& aType, const ResourceId& aName, win::WORD aLanguage) {
+  auto it = std::find_if(FPending.begin(), FPending.end(), [&](const Pending& p) {
+    return p.Type.Matches(aType) && p.Name.Matches(aName) && p.Language == aLanguage;
+  });
+  if (it == FPending.end()) return false;
+  FPending.erase(it);
+  return true;
+}
+
+void ResourceTable::Set(ResourceId aType, ResourceId aName, win::WORD aLanguage, std::string aData) {
+  Remove(aType, aName, aLanguage);
+  Add(std::move(aType), std::move(aName), aLanguage, std::move(aData));
 }
 
 void ResourceTable::AddFile(ResourceId aType, ResourceId aName, win::WORD aLanguage, std::string aHostPath) {

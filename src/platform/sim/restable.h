@@ -34,6 +34,10 @@ class ResourceTable {
  public:
   // Adds a resource held in memory (for writing).
   void Add(ResourceId aType, ResourceId aName, win::WORD aLanguage, std::string aData);
+  // Drops a resource added with this type, name and language; false when there is none.
+  bool Remove(const ResourceId& aType, const ResourceId& aName, win::WORD aLanguage);
+  // Adds a resource, or replaces the one of the same type, name and language.
+  void Set(ResourceId aType, ResourceId aName, win::WORD aLanguage, std::string aData);
   // Adds a resource whose data is streamed from a host file when the table is written.
   void AddFile(ResourceId aType, ResourceId aName, win::WORD aLanguage, std::string aHostPath);
   // Appends the resources and the table to a file (which must not carry one yet).

@@ -430,7 +430,17 @@ BOOL UpdateResourceW(HANDLE hUpdate, LPCWSTR lpType, LPCWSTR lpName, WORD wLangu
     SetLastError(u ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  u->Table.Add(IdOf(lpType), IdOf(lpName), wLanguage, std::string(static_cast<const char*>(lpData), lpData ? cb : 0));
+  // As on Windows: the same type, name and language again replaces the resource, and no data
+  // with a size of 0 deletes it.
+  if (!lpData && cb == 0) {
+    u->Table.Remove(IdOf(lpType), IdOf(lpName), wLanguage);
+    return TRUE;
+  }
+  if (!lpData) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  u->Table.Set(IdOf(lpType), IdOf(lpName), wLanguage, std::string(static_cast<const char*>(lpData), cb));
   return TRUE;
 }
 
