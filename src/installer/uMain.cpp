@@ -89,7 +89,7 @@ std::int64_t ContainerPlainSize(const TResourceView& aResource) {
 // larger: the extraction holds little more memory than with one file at a time.
 class TFileWriter final : public TThread {
  public:
-  static constexpr std::int64_t PendingBytesMax = std::int64_t{16} << 20;
+  static constexpr std::int64_t PendingBytesMax = std::int64_t{24} << 20;
 
   TFileWriter() {
     try {
