@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,13 +17,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kVexlon = std::string(SAMPLE_PRODUCT_DIR) + "/files/Vexlon.exe";
-
-std::string HostFileRead(const fs::path& aPath) {
-  std::ifstream f(aPath, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 }  // namespace
 

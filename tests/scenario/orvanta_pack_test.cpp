@@ -1,25 +1,18 @@
 // orvanta-pack as a user runs it: what it refuses, and that a refused run leaves nothing
 // behind and an earlier installer as it was.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "TestSupport.h"
+#include "WinsimSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct PackResult {
-  int status;
-  std::string err;
-};
 
 class OrvantaPackTest : public ::testing::Test {
  protected:
@@ -35,24 +28,13 @@ class OrvantaPackTest : public ::testing::Test {
   void Write(const std::string& aRel, const std::string& aData) {
     std::ofstream(FRoot / aRel, std::ios::binary) << aData;
   }
-  std::string Read(const std::string& aRel) {
-    std::ifstream f(FRoot / aRel, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-  // Runs the packer on script.txt with aExtra; standard error is kept.
-  PackResult Pack(const std::string& aExtra = "--version 1.2.3.4", const std::string& aStub = PROBE_EXE) {
+  std::string Read(const std::string& aRel) { return HostFileRead(FRoot / aRel); }
+  // Runs the packer on script.txt with aExtra; .out holds its standard error.
+  WinsimResult Pack(const std::string& aExtra = "--version 1.2.3.4", const std::string& aStub = PROBE_EXE) {
     std::string cmd = "'" ORVANTA_PACK_EXE "' --script '" + (FRoot / "script.txt").string() + "' --from '" +
                       (FRoot / "files").string() + "' --out '" + (FRoot / "out" / "Setup.exe").string() +
                       "' --stub '" + aStub + "' " + aExtra + " 2>&1 >/dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    std::string err;
-    char buf[1024];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) err.append(buf, n);
-    int status = ::pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
+    return CommandRun(cmd);
   }
   // What the output folder holds, names only (a hidden folder left aside would show).
   std::string OutFolder() {
@@ -87,12 +69,12 @@ TEST_F(OrvantaPackTest, ABadEntryIsNamedWithItsLineAndNothingIsWritten) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Entry);
     Write("script.txt", std::string("// the product\r\n\r\na.txt\r\nsub\\b.txt\r\n") + c.Entry + "\r\n");
-    PackResult r = Pack();
+    WinsimResult r = Pack();
     EXPECT_EQ(r.status, 1);
     const std::string where = "script.txt:5: entry '" + std::string(c.Entry) + "'";
-    EXPECT_NE(r.err.find(where), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(c.Says), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.out.find(where), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.Says), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
     EXPECT_EQ(OutFolder(), "Setup.exe;");
     EXPECT_EQ(Read("out/Setup.exe"), "an earlier installer");
   }
@@ -101,9 +83,9 @@ TEST_F(OrvantaPackTest, ABadEntryIsNamedWithItsLineAndNothingIsWritten) {
 TEST_F(OrvantaPackTest, AScriptWithoutEntriesAndAWrongCommandLineAreRefused) {
   fs::create_directories(FRoot / "out");
   Write("script.txt", "// nothing but comments\r\n\r\n");
-  PackResult r = Pack();
+  WinsimResult r = Pack();
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("the script lists no files"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("the script lists no files"), std::string::npos) << r.out;
   Write("script.txt", "a.txt");
   for (const char* extra : {"--version 1.2.3", "--version 1.2.3.65536", "--version 1.2.3.4 --target mac",
                             "--version 1.2.3.4 -j 0", ""}) {
@@ -128,10 +110,10 @@ TEST_F(OrvantaPackTest, AStubThatIsNoWindowsExecutableIsRefused) {
   for (const std::string& stub : stubs) {
     SCOPED_TRACE(stub.size());
     Write("stub.exe", stub);
-    PackResult r = Pack("--version 1.2.3.4 --target windows", (FRoot / "stub.exe").string());
+    WinsimResult r = Pack("--version 1.2.3.4 --target windows", (FRoot / "stub.exe").string());
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("not a Windows executable"), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.out.find("not a Windows executable"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
     EXPECT_EQ(OutFolder(), "");
   }
 }
@@ -139,19 +121,15 @@ TEST_F(OrvantaPackTest, AStubThatIsNoWindowsExecutableIsRefused) {
 TEST_F(OrvantaPackTest, OnATerminalItShowsProgressAndOtherwiseNothing) {
   fs::create_directories(FRoot / "out");
   Write("script.txt", "a.txt\r\nsub\\b.txt\r\n");
-  PackResult quiet = Pack();
+  WinsimResult quiet = Pack();
   EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.out, "");
   // script(1) gives the packer a terminal.
   std::string cmd = "script -qec \"'" ORVANTA_PACK_EXE "' --script '" + (FRoot / "script.txt").string() + "' --from '" +
                     (FRoot / "files").string() + "' --out '" + (FRoot / "out" / "Setup2.exe").string() +
                     "' --stub '" PROBE_EXE "' --version 1.2.3.4\" /dev/null";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  std::string shown;
-  char buf[1024];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) shown.append(buf, n);
-  EXPECT_EQ(::pclose(p), 0);
-  EXPECT_NE(shown.find("[##############################] 100%  0.0 MB of 0.0 MB"), std::string::npos) << shown;
+  WinsimResult shown = CommandRun(cmd);
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_NE(shown.out.find("[##############################] 100%  0.0 MB of 0.0 MB"), std::string::npos) << shown.out;
   EXPECT_TRUE(fs::exists(FRoot / "out" / "Setup2.exe"));
 }
