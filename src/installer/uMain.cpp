@@ -113,8 +113,9 @@ class TFileWriter final : public TThread {
       return;
     }
     std::lock_guard<std::mutex> g(FLock);
-    FPending += aData->Size();
-    FJobs.push_back({aTarget, std::move(aData)});
+    const std::int64_t size = aData->Size();
+    FJobs.push_back({aTarget, std::move(aData)});  // counted only once it is queued
+    FPending += size;
     FChanged.notify_all();
   }
 
