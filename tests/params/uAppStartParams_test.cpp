@@ -2,8 +2,11 @@
 
 #include <string>
 
+#include "ParamsTestSupport.h"
 #include "TestSupport.h"
 #include "params/uMiscLean.h"
+
+using paramstest::StopMessage;
 
 namespace {
 
@@ -22,16 +25,6 @@ std::string Join(const TArrayOfStrings& a) {
   std::string r;
   for (const Text& t : a) r += "[" + TextToUtf8(t) + "]";
   return r;
-}
-
-template <class F>
-std::string StopMessage(F f) {
-  try {
-    f();
-  } catch (const EDebugStop& e) {
-    return TextToUtf8(e.Message());
-  }
-  return "(no stop)";
 }
 
 TEST(uAppStartParams, CommandLineSplit) {

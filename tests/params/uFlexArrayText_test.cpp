@@ -1,22 +1,14 @@
 #include <functional>
 #include <string>
 
+#include "ParamsTestSupport.h"
 #include "TestSupport.h"
 #include "params/uFlexArray.h"
 #include "params/uMiscLean.h"
 
-namespace {
+using paramstest::Describe;
 
-std::string Describe(const TFlexArray& a) {
-  std::string r;
-  for (int i = 0; i < a.Count(); ++i) {
-    if (i) r += " ";
-    Variant v = a.GetValueByIndex(i);
-    r += TextToUtf8(a.GetKeyByIndex(i)) + "=" + TextToUtf8(VarKindName(v.Kind())) + ":" +
-         TextToUtf8(FlexValueToText(v));
-  }
-  return r;
-}
+namespace {
 
 TFlexArray List(std::initializer_list<Variant> aValues) {
   TFlexArray a;

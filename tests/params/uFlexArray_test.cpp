@@ -5,32 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "ParamsTestSupport.h"
 #include "TestSupport.h"
 #include "params/uMiscLean.h"
 
+using paramstest::Describe;
+using paramstest::StopMessage;
+
 namespace {
-
-// Every entry as key=Kind:text, so that a comparison sees kinds as well as contents.
-std::string Describe(const TFlexArray& a) {
-  std::string r;
-  for (int i = 0; i < a.Count(); ++i) {
-    if (i) r += " ";
-    Variant v = a.GetValueByIndex(i);
-    r += TextToUtf8(a.GetKeyByIndex(i)) + "=" + TextToUtf8(VarKindName(v.Kind())) + ":" +
-         TextToUtf8(FlexValueToText(v));
-  }
-  return r;
-}
-
-template <class F>
-std::string StopMessage(F f) {
-  try {
-    f();
-  } catch (const EDebugStop& e) {
-    return TextToUtf8(e.Message());
-  }
-  return "(no stop)";
-}
 
 TFlexArray Numbered(int n) {
   TFlexArray a;
