@@ -1,8 +1,8 @@
 #include "diag/uMisc.h"
 
-#include <deque>
-#include <mutex>
-
+#include "crashreport/CrashReport.h"
+#include "diag/uDebug.h"
+#include "diag/uThreadSync.h"
 #include "params/uMiscLean.h"
 #include "platform/win32api.h"
 #include "rtl/ModuleInit.h"
@@ -21,21 +21,6 @@ struct TMiscStartUp {
   TMiscStartUp() { gMainThreadId.store(win::GetCurrentThreadId()); }
 };
 TMiscStartUp MiscStartUp ORV_UNIT_INIT(unitorder::kMiscLean);
-
-// Made on first use and never destroyed: alerts may come from start-ups of other units
-// before this file's globals exist, and from shut-downs after they would be gone.
-std::mutex& ProblemsLock() {
-  static std::mutex* lock = new std::mutex();
-  return *lock;
-}
-TProblemNotifyHook& HookRef() {
-  static TProblemNotifyHook* hook = new TProblemNotifyHook();
-  return *hook;
-}
-std::deque<TProblemReport>& RecordedRef() {
-  static std::deque<TProblemReport>* recorded = new std::deque<TProblemReport>();
-  return *recorded;
-}
 
 void DebugOutput(const Text& aText) { win::OutputDebugStringW(aText.c_str()); }
 
@@ -72,7 +57,7 @@ void Stop(const Text& aText) {
 
 void AlertIf(bool aCondition, const Text& aText) {
   if (!aCondition || AlertsOff.load()) return;
-  ProblemNotify(u"Alert", aText, win::GetCurrentThreadId());
+  ProblemNotify(u"Alert", aText, CallstackOfCurrentThread(), win::GetCurrentThreadId(), Text());
   if (DebuggerIsPresent()) {
     DebugOutput(u"Warning: " + aText);
     if (!AlertsNoBreak.load()) DebuggerBreak();
@@ -89,53 +74,7 @@ bool Verify(bool aCondition) {
   return aCondition;
 }
 
-// ---- Problem reports -------------------------------------------------------------------
-
-Text TProblemReport::ToText() const {
-  return u"Type: \"" + Type + u"\", \r\nMessage: \"" + Message + u"\", \r\nThread: \"" + Thread + u"\"\r\n";
-}
-
-void ProblemNotify(const Text& aType, const Text& aMessage, std::uint32_t aThreadId) {
-  TProblemReport report;
-  report.Type = aType;
-  report.Message = aMessage;
-  report.ThreadId = aThreadId;
-  report.Thread = u"Thread (" + UIntToText(aThreadId) + u")";
-  TProblemNotifyHook hook;
-  {
-    std::lock_guard<std::mutex> guard(ProblemsLock());
-    hook = HookRef();
-  }
-  // Called outside the lock: a hook may itself raise an alert.
-  if (hook)
-    hook(report);
-  else
-    ProblemNotifyDefault(report);
-}
-
-void ProblemNotifyHookSet(TProblemNotifyHook aHook) {
-  std::lock_guard<std::mutex> guard(ProblemsLock());
-  HookRef() = std::move(aHook);
-}
-
-void ProblemNotifyDefault(const TProblemReport& aReport) {
-  DebugOutput(u"[Problem] " + aReport.ToText());
-  std::lock_guard<std::mutex> guard(ProblemsLock());
-  auto& recorded = RecordedRef();
-  recorded.push_back(aReport);
-  while (recorded.size() > ProblemsRecordedMax) recorded.pop_front();
-}
-
-std::vector<TProblemReport> ProblemsRecordedGet() {
-  std::lock_guard<std::mutex> guard(ProblemsLock());
-  auto& recorded = RecordedRef();
-  return std::vector<TProblemReport>(recorded.begin(), recorded.end());
-}
-
-void ProblemsRecordedClear() {
-  std::lock_guard<std::mutex> guard(ProblemsLock());
-  RecordedRef().clear();
-}
+void VerifyLockTaken(TLock& aLock) { Verify(aLock.IsTakenByCurrentThread()); }
 
 // ---- Debugger, threads, machines -------------------------------------------------------
 

@@ -5,20 +5,20 @@
 // "Error: " + text. An alert (AlertIf, Alert, AlertIfUsed, Verify) files a problem report
 // and lets the program go on.
 //
-// Problem reports go to a replaceable process-wide hook. The default hook writes
-// "[Problem] " + the report's text to the debugger output and keeps the report in a small
-// bounded list (ProblemsRecordedGet). The debug facility installs its own hook when it
-// comes up (ProblemNotifyHookSet) and the default one again when it goes down.
+// An alert's report (ProblemNotify, diag/uDebug.h) carries the call stack of the alerting
+// thread and names the routine that raised it: the alert routines themselves are skipped, so
+// they are never inlined into their callers.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "platform/win32api_types.h"
 #include "rtl/Exception.h"
 #include "rtl/Variant.h"
+
+class TLock;
 
 // ---- Stops -----------------------------------------------------------------------------
 
@@ -34,42 +34,19 @@ bool StopIfNot(bool aCondition, const Text& aText);
 // If aCondition and not AlertsOff: reports the problem (kind "Alert"); under a debugger
 // also "Warning: " + aText to its output and a break (unless AlertsNoBreak); without one,
 // Stop("Alert " + aText) when AlertsStop.
-void AlertIf(bool aCondition, const Text& aText);
-void Alert(const Text& aText);
+[[gnu::noinline]] void AlertIf(bool aCondition, const Text& aText);
+[[gnu::noinline]] void Alert(const Text& aText);
 // At the top of operations that are obsolete but still present.
-void AlertIfUsed();
+[[gnu::noinline]] void AlertIfUsed();
 // AlertIf(!aCondition, ""); returns aCondition, so that callers skip the failing branch.
-bool Verify(bool aCondition);
+[[gnu::noinline]] bool Verify(bool aCondition);
+// Verify that the calling thread holds aLock.
+[[gnu::noinline]] void VerifyLockTaken(TLock& aLock);
 
 // Process-wide switches, all false at start.
 extern std::atomic<bool> AlertsOff;
 extern std::atomic<bool> AlertsNoBreak;
 extern std::atomic<bool> AlertsStop;
-
-// ---- Problem reports (first form: no call stacks yet) ----------------------------------
-
-struct TProblemReport {
-  Text Type;     // "Alert", "Hang" or "Error"
-  Text Message;  // the problem text, may be empty
-  Text Thread;   // "Thread (" + id + ")"
-  std::uint32_t ThreadId = 0;
-  // "Type: Alert, Message: ..., Thread: Thread (123)".
-  Text ToText() const;
-};
-
-using TProblemNotifyHook = std::function<void(const TProblemReport&)>;
-
-// Builds the report and hands it to the hook. Called by AlertIf (kind "Alert").
-void ProblemNotify(const Text& aType, const Text& aMessage, std::uint32_t aThreadId);
-// An empty hook restores the default. The hook runs on the reporting thread; an exception
-// it raises leaves the alerting routine.
-void ProblemNotifyHookSet(TProblemNotifyHook aHook);
-// The default hook: "[Problem] " + aReport.ToText() to the debugger output, and the report
-// appended to the recorded list (the oldest dropped beyond ProblemsRecordedMax).
-void ProblemNotifyDefault(const TProblemReport& aReport);
-constexpr std::size_t ProblemsRecordedMax = 100;
-std::vector<TProblemReport> ProblemsRecordedGet();
-void ProblemsRecordedClear();
 
 // ---- Debugger, threads, machines -------------------------------------------------------
 

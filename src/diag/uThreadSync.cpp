@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <string>
 
+#include "diag/uDebug.h"
 #include "diag/uMisc.h"
 #include "rtl/ModuleInit.h"
 
 TLockController* LockController = nullptr;
-std::function<void(const Text&)> LockControllerLog;
 
 namespace {
 
@@ -87,7 +87,7 @@ Text TLockController::LockDescribe(TLock* aLock) {
 
 void TLockController::LockControllerError(const Text& aText) {
   Text message = u"Lock Controller: [Error] " + aText;
-  if (LockControllerLog) LockControllerLog(message);
+  DebugLog(message);
   throw Exception(message);
 }
 

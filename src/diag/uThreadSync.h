@@ -90,9 +90,6 @@ class TLock : public TCriticalSection {
   std::atomic<int> FLogDepth{0};
 };
 
-// The controller's hook for its log lines (its errors, before they are raised); unset
-// until a program assigns it. The debug log connects here once it exists.
-extern std::function<void(const Text&)> LockControllerLog;
 
 class TLockController : public TUnit {
  public:

@@ -10,13 +10,28 @@
 #include <utility>
 
 #include "compression/LZMAStream.h"
+#include "diag/uDebug.h"
 #include "diag/uMisc.h"
+#include "diag/uUnits.h"
 #include "installer/uInstallScript.h"
+#include "installer/uSplashPicture.h"
+#include "logtransport/LogFileKey.h"
+#include "params/uAppStartParams.h"
 #include "params/uMiscLean.h"
 #include "rtl/Exception.h"
 #include "rtl/MemoryStream.h"
+#include "rtl/ModuleInit.h"
 #include "rtl/Thread.h"
 #include "ui/Application.h"
+#include "ui/ShowMessage.h"
+#include "ui/TaskDialog.h"
+#include "winsys/GetExeVersionInfo.h"
+#include "winsys/uProcesses.h"
+#include "winsys/uRegistry.h"
+
+// Formed while the units start, in their order (a plain global would be made after them).
+Text LogFileKey ORV_UNIT_INIT(unitorder::kInstaller) = LogFileKeyForm();
+int ExitCode = 0;
 
 namespace {
 
@@ -48,8 +63,13 @@ Text LongPath(const Text& aPath) {
 void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize) {
   Text part;
   win::HANDLE h = win::INVALID_HANDLE_VALUE;
+  // A name of its own that fits where the target's name plus the suffix would be longer than
+  // a file name may be (255 characters).
+  const TPath target(aTarget);
+  const bool longName = target.LastGet().size() + 9 > 255;
   for (int attempt = 0; attempt < 100 && h == win::INVALID_HANDLE_VALUE; ++attempt) {
-    part = aTarget + u".part" + (attempt ? u"-" + T(std::to_string(attempt)) : Text());
+    const Text suffix = u".part" + (attempt ? u"-" + T(std::to_string(attempt)) : Text());
+    part = longName ? (target.WithoutLast() + TPath(u"~orvanta" + suffix)).ToString() : aTarget + suffix;
     h = win::CreateFileW(LongPath(part).c_str(), win::GENERIC_WRITE, 0, nullptr, win::CREATE_NEW,
                          win::FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == win::INVALID_HANDLE_VALUE && win::GetLastError() != win::ERROR_FILE_EXISTS &&
@@ -219,4 +239,345 @@ bool TForm1::FilesExtract(const TPath& aFolder) {
   // Every file is on disk (or has failed) before the result is known.
   if (writer.Finish() > 0) result = false;
   return result;
+}
+
+// =========================================================================================
+// The splash form and the installation sequence
+// =========================================================================================
+
+namespace {
+
+const char16_t* const kMessageUnsupportedWindows =
+    u"The version of Windows that you are using is not supported by Orvanta.\r\n\r\nOrvanta can be installed on "
+    u"all versions of Windows, starting from Windows 7, and including Windows 8, Windows 8.1 and Windows 10.";
+const char16_t* const kMessagePermission1 =
+    u"Orvanta cannot be installed without your permission. \r\n\r\nPlease click \"Yes\" when asked for your "
+    u"permission.";
+const char16_t* const kMessagePermission2 =
+    u"Orvanta cannot be installed without your permission. \r\n\r\nPlease click \"YES\" when asked for your "
+    u"permission.\r\n\r\nTHIS IS YOUR LAST CHANCE.";
+const char16_t* const kMessageNoPermission =
+    u"Installation failed, because administrative permissions were not provided.";
+const char16_t* const kMessageExtractionFailed = u"There was a problem extracting the files. Installation terminated.";
+
+constexpr win::DWORD kIntegrityMedium = 0x2000;
+constexpr int kCsidlProgramFilesX86 = 38;
+constexpr win::UINT kCloseDelayMs = 15000;
+
+Text BoolText(bool b) { return b ? u"True" : u"False"; }
+
+TPath LogFolderGet() { return ProductDataFolderGet() + TPath(u"Logs"); }
+
+}  // namespace
+
+TForm1::TForm1(TComponent* aOwner) : TForm(aOwner, u"TForm1") {
+  BorderStyleSet(TFormBorderStyle::bsNone);
+  CaptionSet(u"Orvanta");
+  FormStyleSet(TFormStyle::fsStayOnTop);
+  PositionSet(TPosition::poScreenCenter);
+  ClientWidthSet(501);
+  ClientHeightSet(337);
+  AutoSizeSet(true);
+  Image1 = new TImage(this, this);
+  Image1->AutoSizeSet(true);
+  try {
+    Image1->PictureLoad(kSplashPng, kSplashPngSize);
+  } catch (const std::exception&) {
+    // A splash the system cannot show leaves the form plain; the installation goes on.
+  }
+  tmrExecute = new TTimer(this);
+  tmrExecute->IntervalSet(1);
+  tmrExecute->EnabledSet(true);
+  tmrExecute->OnTimerSet([this](TComponent* aSender) { tmrExecuteTimer(aSender); });
+  tmrClose = new TTimer(this);
+  tmrClose->EnabledSet(false);
+  tmrClose->IntervalSet(5000);
+  tmrClose->OnTimerSet([this](TComponent* aSender) { tmrCloseTimer(aSender); });
+  OnCreate = [this](TComponent* aSender) { FormCreate(aSender); };
+  OnDestroy = [this](TComponent* aSender) { FormDestroy(aSender); };
+}
+
+void TForm1::FormCreate(TComponent* Sender) {
+  if (!Debug) return;
+  Debug->LogToConsoleActivateIfConsoleRunning();
+  Debug->FileLoggingActivateDefault(LogFolderGet());
+  Debug->EnableLogging(LogFileKey);
+}
+
+void TForm1::FormDestroy(TComponent* Sender) { LogInstaller(u"Installer terminated"); }
+
+void TForm1::tmrExecuteTimer(TComponent* Sender) {
+  tmrExecute->EnabledSet(false);
+  try {
+    ExitCode = InstallRun();
+  } catch (...) {
+    ExitCode = 11;
+    throw;  // to the application's handling of exceptions nobody caught
+  }
+}
+
+void TForm1::tmrCloseTimer(TComponent* Sender) { Close(); }
+
+void TForm1::LogInstaller(const Text& aText) { DebugLog(u"[Installer] " + aText); }
+
+int TForm1::InstallRun() {
+  // 1. The command line as name/value pairs.
+  StartParamsGroup(u'-');
+  LogInstaller(u"Params: " + StartParams.AsStringForDisplay());
+  const bool hidden = StartParams.Has(Variant(Text(u"Hidden")));
+
+  // 3. Windows 7 or later.
+  if (!WindowsVersionIsSupported()) {
+    ShowMessage(kMessageUnsupportedWindows);
+    Close();
+    return 5;
+  }
+
+  // 4., 5. The splash, painted once.
+  if (StartParams.Has(Variant(Text(u"DebugInIDE")))) FormStyleSet(TFormStyle::fsNormal);
+  VisibleSet(!hidden);
+  ApplicationProcessMessages();
+
+  // 6. Where the product goes.
+  const TPath installFolder = SpecialFolderGet(kCsidlProgramFilesX86) + TPath(u"Orvanta");
+  LogInstaller(u"Installation path: " + installFolder.ToString());
+
+  // 7. The same build installed already?
+  const bool requestedElevation = StartParams.Has(Variant(Text(u"RequestedElevation")));
+  if (!requestedElevation && !ExistingInstallationCheck(installFolder)) {
+    Close();
+    return 4;
+  }
+
+  // 8. Administrative rights, through an elevated instance of this program.
+  if (WindowsIsVistaOrLater() && IntegrityLevelGet() == kIntegrityMedium) {
+    LogInstaller(u"Running without admin rights, requesting elevation");
+    if (requestedElevation) {
+      // This instance was started to be the elevated one and still is not: asking again
+      // would start instance after instance without end.
+      LogInstaller(u"The elevated instance runs without admin rights; not asking again");
+      ShowMessage(kMessageNoPermission);
+      Close();
+      return 2;
+    }
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+      LogInstaller(u"Attempt #" + IntToText(attempt));
+      StartParams.SetKeyAndValue(Variant(Text(u"RequestedElevation")), Variant(true));
+      const Text parameters = StartParamsToCommandLine(StartParams, u'-');
+      const int result = ShellExecuteWait(ExePathGet().ToString(), parameters, false, nullptr, u"runas", 1);
+      LogInstaller(u"Elevation result: " + WindowsErrorText(result));
+      if (result == 0) {
+        Close();
+        return 1;
+      }
+      if (attempt == 1) ShowMessage(kMessagePermission1);
+      if (attempt == 2) ShowMessage(kMessagePermission2);
+    }
+    ShowMessage(kMessageNoPermission);
+    Close();
+    return 2;
+  }
+
+  // 9. Writes that Windows would redirect elsewhere must not happen.
+  StopIf(UacVirtualizationIsActive(0), u"UAC Virtualization is Active");
+
+  // 10. The payload's file list.
+  InstallScriptLoad();
+
+  // 11., 12. Which target files are in use.
+  LogInstaller(u"Checking for existing files, and if they can be removed (" + IntToText(FilesList.Count()) + u")");
+  bool RestartNeeded = false;
+  for (int i = 0; i < FilesList.Count(); ++i) {
+    const TPath target = installFolder + TPath(VariantToText(FilesList.GetValueByIndex(i)));
+    Text status;
+    if (!FileExistsAny(target)) {
+      status = u"NOT FOUND";
+    } else if (FileIsAvailable(target)) {
+      status = u"FOUND - AVAILABLE";
+    } else {
+      status = u"FOUND - IN USE";
+      RestartNeeded = true;
+    }
+    LogInstaller(u"File #" + IntToText(i + 1) + u": " + target.ToString() + u" " + status);
+  }
+  LogInstaller(u"Conclusion: RestartNeeded = " + BoolText(RestartNeeded));
+
+  // 13., 14. The payload, unpacked next to the install folder.
+  TPath tempFolder = installFolder;
+  tempFolder.LastSet(tempFolder.LastGet() + u"-tmp");
+  LogInstaller(u"Extracting files to: " + tempFolder.ToString());
+  if (!FilesExtract(tempFolder)) {
+    ShowMessage(kMessageExtractionFailed);
+    Close();
+    return 9;
+  }
+
+  // 15. A copy of the driver for this Windows, to be moved into the system's driver folder.
+  // An earlier run whose moves still wait for a restart may have left a copy: it is replaced,
+  // so that the driver placed is always this payload's.
+  const TPath driverSource = tempFolder + TPath(u"Drivers") + TPath(u"Vexlon") + TPath(ArchitectureName()) +
+                             TPath(u"Vexlon.sys");
+  TPath driverCopy = driverSource;
+  driverCopy.LastSet(driverCopy.LastGet() + u"-tmp");
+  const bool copied = FileCopy(driverSource, driverCopy, false);
+  LogInstaller(u"Copy from " + driverSource.ToString() + u" to " + driverCopy.ToString() + u". " +
+               ResultText(copied));
+
+  // 16., 17. Every file into place, now or at the next restart.
+  std::uint64_t moveFlags = win::MOVEFILE_REPLACE_EXISTING;
+  if (RestartNeeded) moveFlags = FlagsAdd(moveFlags, win::MOVEFILE_DELAY_UNTIL_REBOOT);
+  for (int i = 0; i < FilesList.Count(); ++i) {
+    const Text entry = VariantToText(FilesList.GetValueByIndex(i));
+    const TPath source = tempFolder + TPath(entry);
+    const TPath target = installFolder + TPath(entry);
+    FolderOfFileCreate(target);
+    const bool moved = FileMove(source, target, static_cast<win::DWORD>(moveFlags), false);
+    LogInstaller(u"Move from " + source.ToString() + u" to " + target.ToString() + u". " + ResultText(moved));
+  }
+
+  // 18., 19. The temp folder goes at the next restart; the driver goes into the system's
+  // driver folder, past the redirection of 32-bit programs. The deletions are recorded after
+  // the driver's move: a restart carries recorded operations out in order, and the copy of
+  // the driver lies in the temp folder.
+  LogInstaller(u"Schedule deletion of temp directory after restart: " + tempFolder.ToString());
+  const TPath driverTarget = SystemFolderGet() + TPath(u"Drivers") + TPath(u"Vexlon.sys");
+  Wow64FsRedirectionDisable();
+  const bool driverMoved = FileMove(driverCopy, driverTarget, static_cast<win::DWORD>(moveFlags), false);
+  Wow64FsRedirectionRevert();
+  const Text driverResult = ResultText(driverMoved);
+  FolderDeleteAfterRestart(tempFolder);
+  LogInstaller(u"Move from " + driverCopy.ToString() + u" to " + driverTarget.ToString() + u". " + driverResult);
+
+  // 20. Pending renames live in the registry: on disk before anything else can go wrong.
+  if (RestartNeeded) RegistryFlushAll();
+
+  int result;
+  if (RestartNeeded) {
+    // 21. The new files take their places at the restart.
+    if (hidden) {
+      result = 13;
+    } else {
+      RestartPrompt();
+      result = 12;
+    }
+    Close();
+  } else {
+    // 22. The product, started for the first time.
+    TFlexArray params;
+    params.SetKeyAndValue(Variant(Text(u"Installer")), Variant(ExePathGet().ToString()));
+    params.SetKeyAndValue(Variant(Text(u"FirstRunAfterInstall")), Variant(true));
+    if (StartParams.Has(Variant(Text(u"DebugRun")))) params.SetKeyAndValue(Variant(Text(u"DebugInIDE")), Variant(true));
+    const TPath core = installFolder + TPath(u"Vexlon.exe");
+    LogInstaller(u"Running " + core.ToString() + u" with params " + params.AsStringForDisplay());
+    const bool started = ProcessCreate(core, StartParamsToCommandLine(params, u'-'), -1);
+    LogInstaller(u"Started Vexlon: " + ResultText(started));
+    result = 10;
+  }
+
+  // 23. The program ends a while after the product started.
+  LogInstaller(u"Scheduled close in 15 seconds");
+  tmrClose->IntervalSet(kCloseDelayMs);
+  tmrClose->EnabledSet(true);
+  return result;
+}
+
+// ---- The existing installation and the restart ---------------------------------------
+
+bool TForm1::InstalledClassRegistered() {
+  TRegistryFor64OS registry(win::KEY_ALL_ACCESS, false);
+  registry.RootKeySet(win::HKEY_CLASSES_ROOT);
+  return registry.OpenExistingTry(u"CLSID\\" + Text(kProductClassId));
+}
+
+bool TForm1::ExistingInstallationCheck(const TPath& aInstallFolder) {
+  bool result = true;
+  const TPath core = aInstallFolder + TPath(u"Vexlon.exe");
+  bool same = false;
+  if (InstalledClassRegistered() && FileExistsAny(core)) {
+    const std::uint16_t installed = ExeBuildGet(core.ToString());
+    LogInstaller(u"Found existing installation. Build: " + IntToText(installed));
+    const std::uint16_t own = ExeBuildGet();
+    LogInstaller(u"Installer build: " + IntToText(own));
+    same = installed == own;
+  }
+  if (!same) return true;
+
+  TTaskDialog dialog;
+  dialog.Caption = u"Already installed";
+  dialog.TextSet(u"It looks like you already have Orvanta installed with the same version (" + ExeVersionText() +
+                 u")." + u"\r\n\r\n" + u"What would you like to do?");
+  dialog.MainIcon = TTaskDialogIcon::tdiInformation;
+  dialog.CommonButtons = 0;
+  const char16_t* const captions[] = {u"Abort Installation", u"Re-Install", u"Just open Orvanta"};
+  for (int i = 0; i < 3; ++i) {
+    TTaskDialogButtonItem& button = dialog.Buttons.Add();
+    button.Caption = captions[i];
+    button.ModalResult = 100 + i;
+  }
+  dialog.Execute();
+  const int choice = dialog.ModalResult;
+  if (choice == 100 || choice == 102) result = false;
+  if (choice == 102) {
+    TFlexArray params;
+    params.SetKeyAndValue(Variant(Text(u"Installer")), Variant(ExePathGet().ToString()));
+    if (StartParams.Has(Variant(Text(u"DebugRun")))) params.SetKeyAndValue(Variant(Text(u"DebugInIDE")), Variant(true));
+    LogInstaller(u"Running " + core.ToString() + u" with params " + params.AsStringForDisplay());
+    const bool started = ProcessCreate(core, StartParamsToCommandLine(params, u'-'));
+    LogInstaller(u"Started Vexlon: " + ResultText(started));
+  }
+  return result;
+}
+
+void TForm1::RestartPrompt() {
+  TTaskDialog dialog;
+  dialog.Caption = u"Restart Needed";
+  dialog.TextSet(
+      u"Installation is almost done, but in order to complete it, your computer needs to be restarted.\r\n\r\nWould "
+      u"you like to restart your computer right now?");
+  dialog.MainIcon = TTaskDialogIcon::tdiInformation;
+  dialog.CommonButtons = 0;
+  const char16_t* const captions[] = {u"Restart Now", u"I will do it later"};
+  for (int i = 0; i < 2; ++i) {
+    TTaskDialogButtonItem& button = dialog.Buttons.Add();
+    button.Caption = captions[i];
+    button.ModalResult = 100 + i;
+  }
+  dialog.Execute();
+  if (dialog.ModalResult == 100) {
+    PrivilegeSet(true, u"SeShutdownPrivilege");
+    win::ExitWindowsEx(win::EWX_REBOOT, 0);
+  }
+}
+
+// ---- The program entry ---------------------------------------------------------------
+
+int InstallerMain() {
+  Application->Initialize();
+  if (Units) Units->Run();
+  Application->ShowMainForm = false;
+  Application->MainFormOnTaskBar = false;
+  Application->TitleSet(u"Orvanta - Installer");
+  // An exception nobody caught (the sequence's among them: exit code 11) ends as a problem
+  // report of the crash reporter; the program then ends instead of waiting with its splash.
+  Application->OnException = [](std::exception_ptr aException) {
+    try {
+      std::rethrow_exception(aException);
+    } catch (const std::exception& e) {
+      if (Debug) Debug->HandleException(e);
+    } catch (...) {
+    }
+    if (TForm* form = Application->MainForm()) form->Close();
+  };
+  try {
+    Application->CreateForm<TForm1>();
+    Application->Run();
+  } catch (const std::exception& e) {
+    // Outside any event handler (the form's creation): the same path, and the exit code of
+    // an exception.
+    if (Debug) Debug->HandleException(e);
+    ExitCode = 11;
+  }
+  // The form goes before the program ends, so that its last line is logged.
+  ComponentFree(Application->MainForm());
+  return ExitCode;
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/win32api.h"
+
 namespace {
 
 const char16_t kHexUpper[] = u"0123456789ABCDEF";
@@ -367,5 +369,11 @@ Text DateTimeToFileNameText(TDateTime aValue) {
 TDateTime DateTimeNever() { return DateTimeEncode(9999, 1, 1); }
 
 // ---- Other -----------------------------------------------------------------------------
+
+TDateTime Now() {
+  win::SYSTEMTIME t{};
+  win::GetLocalTime(&t);
+  return DateTimeEncode(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+}
 
 std::uint32_t MemoryAllocatedGet() { return 0; }

@@ -120,6 +120,8 @@ Text DateTimeToText(TDateTime aValue);
 Text DateTimeToFileNameText(TDateTime aValue);
 // 9999-01-01 00:00, a time that never comes.
 TDateTime DateTimeNever();
+// The local date and time now, to the millisecond.
+TDateTime Now();
 
 // ---- Other -----------------------------------------------------------------------------
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "diag/uDebugLogHook.h"
+#include "diag/uDebug.h"
 #include "diag/uMisc.h"
 #include "params/uMiscLean.h"
 #include "platform/win32api.h"
@@ -736,7 +736,7 @@ bool FileMove(const TPath& aSource, const TPath& aTarget, win::DWORD aFlags, boo
   TLastErrorKeeper keep;
   const Text line = u"FsMove: " + resultText + u" \"" + sourceText + u"\" -> \"" + targetText + u"\", Flags: " +
                     Describe(Variant(std::uint32_t(aFlags)), u"MoveFile");
-  DebugLogWrite(line);
+  DebugLog(line);
   AlertIf(!result && !bFailureExpected, line);
   return result;
 }

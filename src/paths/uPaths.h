@@ -226,7 +226,7 @@ Text operator+(const char16_t* aText, const TPath& aPath);
 // Every operation takes TPath values and hands them to the wide Win32 functions with a
 // long-path prefix (LongPathPrefixAdd). Failures are results, never exceptions: the caller
 // reads the last Windows error (ResultText, WindowsErrorText) right after the call. FileMove
-// is the one operation that logs ("FsMove: " lines through DebugLogWrite) and reports its own
+// is the one operation that logs ("FsMove: " lines through DebugLog) and reports its own
 // failures. Misuse (an empty move target without MOVEFILE_DELAY_UNTIL_REBOOT, a flag word
 // that is not a single flag ...) is reported through Verify or AlertIf and the operation
 // goes on. No locks are taken; the redirection pair is bound to one thread and not nested.

@@ -14,3 +14,4 @@
 #include "platform/win32api_resources.h"
 #include "platform/win32api_registry.h"
 #include "platform/win32api_security.h"
+#include "platform/win32api_ui.h"

@@ -30,6 +30,10 @@ constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
 void Sleep(DWORD dwMilliseconds);
 DWORD GetTickCount();
 ULONGLONG GetTickCount64();
+// The local date and time (the machine's time zone).
+void GetLocalTime(SYSTEMTIME* lpSystemTime);
+// The current time in UTC, in 100-ns intervals since 1601-01-01.
+void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime);
 
 }  // namespace win
 

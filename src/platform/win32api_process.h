@@ -52,5 +52,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* pExecInfo);
 
 BOOL GetExitCodeProcess(HANDLE hProcess, DWORD* lpExitCode);
 DWORD GetProcessId(HANDLE Process);
+// Ends the process at once with uExitCode; its threads run no further code.
+BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
 
 }  // namespace win

@@ -156,11 +156,7 @@ BOOL CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWSTR lpCom
                           LPCWSTR lpCurrentDirectory, STARTUPINFOW* lpStartupInfo,
                           PROCESS_INFORMATION* lpProcessInformation);
 
-// Windows.
-HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName);
-// The id of the thread that created the window (0 for an unknown window); its process's id
-// through lpdwProcessId.
-DWORD GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId);
+// FindWindowW and GetWindowThreadProcessId: win32api_ui.h.
 
 // ExitWindowsEx.
 constexpr UINT EWX_LOGOFF = 0x0;

@@ -13,6 +13,10 @@ class Exception : public std::exception {
   const Text& Message() const { return FMessage; }
   const char* what() const noexcept override { return FUtf8.c_str(); }
 
+  // Free for the handler of the exception; 1 asks the crash report for the call stacks of
+  // every thread (ExceptionLogCallstacksForAllThreadsWhenProcessing).
+  int HelpContext = 0;
+
  private:
   Text FMessage;
   std::string FUtf8;

@@ -258,12 +258,13 @@ bool ProcessCreate(const TPath& aExecutable, const Text& aParameters, int aCreat
   win::DWORD error = win::GetLastError();
 
   // Only a started process is waited for: a failed start has no handle to wait on.
+  // The process handle is signalled once the child has ended; only then is its exit code
+  // read. A child that ends with 259 (the value of STILL_ACTIVE) has ended all the same, so
+  // the code is not taken as a sign that it still runs: that would wait for ever.
   if (aWait && result) {
     win::DWORD code = win::STILL_ACTIVE;
-    do {
-      win::WaitForSingleObject(information->hProcess, win::INFINITE);
-      if (!win::GetExitCodeProcess(information->hProcess, &code)) break;
-    } while (code == win::STILL_ACTIVE);
+    if (win::WaitForSingleObject(information->hProcess, win::INFINITE) == win::WAIT_OBJECT_0)
+      win::GetExitCodeProcess(information->hProcess, &code);
     if (aExitCode) *aExitCode = code;
   }
   if (!aProcessInformation && result) {

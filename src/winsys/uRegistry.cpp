@@ -1,9 +1,9 @@
 #include "winsys/uRegistry.h"
 
+#include "diag/uDebug.h"
 #include "diag/uMisc.h"
 #include "platform/utf.h"
 
-std::function<void(const Text&)> RegistryLogHook;
 TRegistryDriverWriteHandler RegistryDriverWriteHandler;
 
 namespace {
@@ -139,7 +139,7 @@ bool TRegistryFor64OS::KeyOwnerSetToAdministratorsGroup(const Text& aKey) {
 
 void TRegistryFor64OS::Log(const Text& aString, bool aDoNotReportError) {
   Text line = aString + u" (" + WindowsErrorText(LastError()) + u")";
-  if (RegistryLogHook) RegistryLogHook(u"[Registry] " + line);
+  DebugLog(u"[Registry] " + line);
   if (LastError() != 0 && !aDoNotReportError) Alert(u"Registry operation failed: " + line);
 }
 

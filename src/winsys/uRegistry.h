@@ -11,9 +11,6 @@
 #include "rtl/Registry.h"
 #include "rtl/Variant.h"
 
-// Receives every log line of TRegistryFor64OS ("[Registry] " + line) when assigned; assign
-// DebugLogWrite (diag/uDebugLogHook.h) to send them to the debug log. Empty by default.
-extern std::function<void(const Text&)> RegistryLogHook;
 // Writes a value (or, for an empty name and an empty value, creates the key) given the key's
 // NT path; returns an NT status, 0 for success. Empty unless a component provides one.
 using TRegistryDriverWriteHandler = std::function<win::LONG(const TPath& aNtKeyPath, const Text& aName, const Variant& aValue)>;

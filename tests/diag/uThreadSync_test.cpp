@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "DebugRecorder.h"
 #include "TestSupport.h"
 #include "diag/uMisc.h"
 
@@ -26,7 +27,6 @@ class LockControllerTest : public ::testing::Test {
   }
   void TearDown() override {
     FUnits.reset();
-    LockControllerLog = nullptr;
   }
 
   static Text MessageOf(const std::function<void()>& aAction) {
@@ -75,14 +75,13 @@ TEST(LockControllerStartUp, RegistersAsTheFirstServiceWithNoNeeds) {
 TEST_F(LockControllerTest, AcquiringAgainstTheDeclaredOrderRaises) {
   TLock a(u"A"), b(u"B");
   LockController->SetLockSequence(&a, &b);
-  std::vector<Text> logged;
-  LockControllerLog = [&](const Text& t) { logged.push_back(t); };
+  TRecordedLines logged([](const Text& aLine) { return aLine.rfind(u"Lock Controller: ", 0) == 0; });
   b.Acquire();
   Text expected =
       u"Lock Controller: [Error] Attempt to acquire a lock violating lock taking sequence. Taken lock: Name = B, "
       u"Index in Hierarchy = #2. New lock: Name = A, Index in Hierarchy = #1.";
   EXPECT_EQ(MessageOf([&] { a.Acquire(); }), expected);
-  EXPECT_EQ(logged, std::vector<Text>{expected}) << "the error is logged through the hook";
+  EXPECT_EQ(logged.Get(), std::vector<Text>{expected}) << "the error is logged";
   EXPECT_FALSE(a.IsTakenByCurrentThread()) << "the error comes before the lock is taken";
   EXPECT_TRUE(a.WaitingThreadsGet().empty()) << "and leaves no waiting entry behind";
   EXPECT_EQ(LogEntriesOf(&a, win::GetCurrentThreadId()), 0);

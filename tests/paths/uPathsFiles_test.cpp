@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "DebugRecorder.h"
 #include "TestSupport.h"
-#include "diag/uDebugLogHook.h"
 #include "diag/uMisc.h"
 #include "params/uMiscLean.h"
 #include "paths/uPaths.h"
@@ -86,18 +86,9 @@ Text NtForm(const Text& aWin32Path) { return u"\\??\\" + aWin32Path; }
 // Collects the log lines and the problem reports of each test.
 class FileOpsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    FPreviousLog = DebugLogHookSet([this](const Text& aLine) { FLines.push_back(aLine); });
-    ProblemNotifyHookSet([this](const TProblemReport& aReport) { FReports.push_back(aReport); });
-  }
-  void TearDown() override {
-    DebugLogHookSet(FPreviousLog);
-    ProblemNotifyHookSet({});
-  }
-
-  TDebugLogHook FPreviousLog;
-  std::vector<Text> FLines;
-  std::vector<TProblemReport> FReports;
+  // The operations' own lines, without the reports' "[Problem] " lines.
+  TRecordedLines FLines{[](const Text& aLine) { return aLine.rfind(u"[Problem] ", 0) != 0; }};
+  TRecordedProblems FReports;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <ostream>
 #include <vector>
 
+#include "DebugRecorder.h"
 #include "TestSupport.h"
 #include "diag/uMisc.h"
 
@@ -19,19 +20,14 @@ std::vector<Text> PartsOf(const TPath& aPath) {
   return parts;
 }
 
-// Collects the problem reports of each test instead of the default hook, so that a test
-// can say how many reports an operation files.
+// Collects the problem reports of each test, so that a test can say how many reports an
+// operation files.
 class PathsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ProblemNotifyHookSet([this](const TProblemReport& aReport) { FReports.push_back(aReport); });
-  }
-  void TearDown() override { ProblemNotifyHookSet({}); }
-
   std::size_t ReportCount() const { return FReports.size(); }
   void ReportsClear() { FReports.clear(); }
 
-  std::vector<TProblemReport> FReports;
+  TRecordedProblems FReports;
 };
 
 // ---- Parsing and printing ---------------------------------------------------------------

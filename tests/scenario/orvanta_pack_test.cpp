@@ -106,7 +106,21 @@ TEST_F(OrvantaPackTest, AStubThatIsNoWindowsExecutableIsRefused) {
                          std::string(20, '\0');
   cutShort[0x40 + 4 + 16] = '\xF0';  // an optional header larger than the file
   cutShort += std::string("\x0B\x01", 2);
-  const std::string stubs[] = {"", "not an executable", farHeader, cutShort};
+  // A well-formed PE32 header whose one section (0x1000 bytes at 0x400) goes past the end of
+  // the file: a stub copied half.
+  std::string half(0x400 + 0x800, '\0');
+  auto put = [&half](std::size_t at, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) half[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  half[0] = 'M', half[1] = 'Z';
+  put(0x3C, 0x40, 4);
+  half.replace(0x40, 4, std::string("PE\0\0", 4));
+  const std::size_t coff = 0x44, opt = coff + 20, section = opt + 224;
+  put(coff, 0x14C, 2), put(coff + 2, 1, 2), put(coff + 16, 224, 2), put(coff + 18, 0x102, 2);
+  put(opt, 0x10B, 2), put(opt + 32, 0x1000, 4), put(opt + 36, 0x200, 4), put(opt + 60, 0x400, 4);
+  put(opt + 92, 16, 4);
+  put(section + 8, 0x1000, 4), put(section + 12, 0x1000, 4), put(section + 16, 0x1000, 4), put(section + 20, 0x400, 4);
+  const std::string stubs[] = {"", "not an executable", farHeader, cutShort, half};
   for (const std::string& stub : stubs) {
     SCOPED_TRACE(stub.size());
     Write("stub.exe", stub);

@@ -3,6 +3,7 @@
 // removed again at the end unless ORV_KEEP_MACHINE is set.
 #include <gtest/gtest.h>
 
+#include "DebugRecorder.h"
 #include "TestSupport.h"
 
 #ifndef _WIN32
@@ -32,7 +33,9 @@ int main(int argc, char** argv) {
     sim::ProcessAttachNew(machine, self);
   }
 #endif
+  testsupport::DebugForTestsStart();
   int result = RUN_ALL_TESTS();
+  testsupport::DebugForTestsStop();
 #ifndef _WIN32
   if (!machine.empty() && !std::getenv("ORV_KEEP_MACHINE")) {
     std::error_code ec;

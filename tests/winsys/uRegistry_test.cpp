@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "DebugRecorder.h"
 #include "TestSupport.h"
 #include "diag/uMisc.h"
 
@@ -18,16 +19,15 @@ class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ProblemsRecordedClear();
-    RegistryLogHook = [this](const Text& aLine) { FLines.push_back(aLine); };
+    FLines.clear();
   }
   void TearDown() override {
-    RegistryLogHook = nullptr;
     RegistryDriverWriteHandler = nullptr;
     TRegistryFor64OS cleanup;
     cleanup.KeyDeleteTree(kTestKey);
     ProblemsRecordedClear();
   }
-  std::vector<Text> FLines;
+  TRecordedLines FLines{[](const Text& aLine) { return aLine.rfind(u"[Registry] ", 0) == 0; }};
 };
 
 std::optional<Text> TextValue(win::HKEY aRoot, const Text& aKey, const Text& aName, win::REGSAM aView) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "DebugRecorder.h"
 #include "TestSupport.h"
 #include "diag/uMisc.h"
 #include "winsys/uDrovaneHeaders.h"

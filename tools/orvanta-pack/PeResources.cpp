@@ -90,6 +90,10 @@ PeStub PeStubRead(const std::string& aStub) {
     std::uint32_t rawSize = Get(image, h + 16, 4), raw = Get(image, h + 20, 4);
     stub.ImageEnd = std::max<std::uint64_t>(stub.ImageEnd, std::uint64_t(va) + std::max(vsize, rawSize));
     if (rawSize) firstRaw = std::min<std::uint64_t>(firstRaw, raw);
+    // A section whose data lies beyond the file: the stub was cut short (a half-copied
+    // download), and the installer written from it would not load.
+    if (rawSize && std::uint64_t(raw) + rawSize > image.size())
+      throw PackError("--stub " + aStub + ": is cut short (a section ends beyond the file): not a Windows executable");
   }
   stub.NewHeader = table + 40 * std::size_t{stub.Sections};
   const std::size_t headerEnd = stub.NewHeader + 40;

@@ -27,6 +27,10 @@
 #include "platform/win32api_resources.h"
 
 namespace fs = std::filesystem;
+
+// The installer's manifest (embedded by the build).
+extern "C" const unsigned char kSetupManifest[];
+extern "C" const std::size_t kSetupManifestSize;
 using pack::PackError;
 
 namespace {
@@ -226,10 +230,22 @@ void ContainersWrite(std::vector<Entry>& aEntries, const std::string& aScriptPat
   if (!error.empty()) throw PackError(error);
 }
 
+constexpr std::uint16_t kRtManifest = 24;
+
 struct Options {
   std::string Script, From, Out, Version, Target = "linux", Stub, Splash;
+  bool StubBeside = false;  // the installer program built beside orvanta-pack
   unsigned Jobs = 0;
 };
+
+// The installer program the build puts beside orvanta-pack: "Setup" for linux, "Setup.exe"
+// (the 32-bit Windows program) for windows.
+std::string StubBesideGet(const std::string& aTarget) {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return "Setup";
+  return (self.parent_path() / (aTarget == "windows" ? "Setup.exe" : "Setup")).string();
+}
 
 // Removes what a run leaves aside unless it finished.
 struct Scratch {
@@ -249,6 +265,9 @@ void Pack(const Options& o) {
   if (!fs::is_directory(o.From)) throw PackError("--from " + o.From + ": not a folder");
   std::vector<Entry> entries = EntriesCollect(o.Script, script, o.From);
   if (o.Stub.empty()) throw PackError("--stub: the installer program to carry the payload is needed");
+  if (o.StubBeside && !fs::is_regular_file(o.Stub))
+    throw PackError("no installer program for " + o.Target + " beside orvanta-pack (" + o.Stub + "): build it (" +
+                    (o.Target == "windows" ? "./run windows" : "./run demo") + ") or name one with --stub");
   if (!fs::is_regular_file(o.Stub)) throw PackError("--stub " + o.Stub + ": no such file");
   if (o.Target == "linux" && sim::ResourceTable::Read(o.Stub))
     throw PackError("--stub " + o.Stub + ": already carries resources");
@@ -313,6 +332,13 @@ void Pack(const Options& o) {
     v.Language = 0x0409;
     v.Data = versionBlock;
     resources.push_back(std::move(v));
+    // The manifest: common controls 6 (task dialogs) and the installer's execution level.
+    pack::PeResource manifest;
+    manifest.TypeId = kRtManifest;
+    manifest.NameId = 1;
+    manifest.Language = 0x0409;
+    manifest.Data.assign(reinterpret_cast<const char*>(kSetupManifest), kSetupManifestSize);
+    resources.push_back(std::move(manifest));
     pack::PeResourcesWrite(o.Stub, scratch.Partial, resources);
   }
   struct stat st;
@@ -336,7 +362,8 @@ int main(int argc, char** argv) {
   app.add_option("--version", o.Version, "version resource, MAJOR.MINOR.RELEASE.BUILD")->required();
   app.add_option("--target", o.Target, "linux (resource table) or windows (PE resources)")
       ->check(CLI::IsMember({"linux", "windows"}));
-  app.add_option("--stub", o.Stub, "the installer program that carries the payload")->required();
+  app.add_option("--stub", o.Stub,
+                 "the installer program that carries the payload (default: the one built beside orvanta-pack)");
   app.add_option("--splash", o.Splash, "splash picture (default: a plain one)");
   app.add_flag("--always-compress", gAlwaysCompress,
                "run every file through the encoder, also those it cannot shrink");
@@ -354,6 +381,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvanta-pack: --version %s: expected MAJOR.MINOR.RELEASE.BUILD, each 0 to 65535\n",
                  o.Version.c_str());
     return kUsageError;
+  }
+  if (o.Stub.empty()) {
+    o.Stub = StubBesideGet(o.Target);
+    o.StubBeside = true;
   }
   struct sigaction sa {};
   sa.sa_handler = OnSignal;

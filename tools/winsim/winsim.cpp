@@ -152,7 +152,7 @@ std::set<win::DWORD> Descendants(const std::vector<sim::ProcessState>& aTable, w
 
 int Run(const std::string& aMachineFolder, const std::string& aIntegrity, int aBits, std::string aAt,
         const std::vector<std::string>& aUac, const std::vector<std::string>& aAnswers, double aTimeout,
-        bool bVirtualization, const std::vector<std::string>& aProgram) {
+        bool bVirtualization, bool bRealClock, const std::vector<std::string>& aProgram) {
   std::string machine = MachineOpen(aMachineFolder);
   sim::MachineConfig config = sim::MachineConfigRead(machine);
   auto integrity = sim::IntegrityFromName(aIntegrity);
@@ -201,6 +201,9 @@ int Run(const std::string& aMachineFolder, const std::string& aIntegrity, int aB
   req.Record.CurrentDirectory = req.Record.Image.substr(0, req.Record.Image.rfind('\\') + 1);
   req.HostExecutable = host;
   if (bVirtualization) req.ExtraEnvironment.push_back("WINSIM_VIRTUALIZATION=1");
+  // Timers run on the virtual clock unless asked otherwise; the processes it starts inherit it.
+  ::unsetenv("ORV_SIM_VIRTUAL_CLOCK");
+  if (!bRealClock) req.ExtraEnvironment.push_back("ORV_SIM_VIRTUAL_CLOCK=1");
   std::cout.flush();
   sim::SpawnResult spawned = sim::ProcessSpawn(machine, req, false);
 
@@ -280,7 +283,7 @@ int main(int argc, char** argv) {
   int bits = 32;
   std::vector<std::string> uac, answers, program;
   double timeout = 120;
-  bool virtualization = false;
+  bool virtualization = false, realClock = false;
   auto* cRun = app.add_subcommand("run", "run a host program as a process of the machine");
   cRun->add_option("MACHINE", machine, "machine folder")->required();
   cRun->add_option("--integrity", integrity, "low, medium (default), high or system");
@@ -290,6 +293,7 @@ int main(int argc, char** argv) {
   cRun->add_option("--answer", answers, "answer to the next dialog (repeatable)")->take_first();
   cRun->add_option("--timeout", timeout, "seconds to wait (default 120)");
   cRun->add_flag("--virtualization", virtualization, "the token has UAC virtualization enabled");
+  cRun->add_flag("--real-clock", realClock, "timers wait in real time (default: on the virtual clock)");
   cRun->add_option("PROGRAM", program, "program and its arguments, after --")->required();
 
   std::string hostFile, winPath;
@@ -349,7 +353,7 @@ int main(int argc, char** argv) {
       sim::MachineCreate(machine, config);
       return 0;
     }
-    if (*cRun) return Run(machine, integrity, bits, at, uac, answers, timeout, virtualization, program);
+    if (*cRun) return Run(machine, integrity, bits, at, uac, answers, timeout, virtualization, realClock, program);
     if (*cPut) {
       std::string m = MachineOpen(machine);
       if (!fs::is_regular_file(hostFile)) throw Failure("no such host file: " + hostFile);

@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "platform/sim/clock.h"
 #include "platform/sim/machine.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
@@ -78,11 +80,36 @@ DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD dwErrCode) { tLastError = dwErrCode; }
 
 void Sleep(DWORD dwMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds)); }
-ULONGLONG GetTickCount64() {
-  using namespace std::chrono;
-  return static_cast<ULONGLONG>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
+// The process's clock (sim/clock.h): the host's, plus what a virtual clock has skipped.
+ULONGLONG GetTickCount64() { return sim::ClockTickMs(); }
 DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
+void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) {
+  // The process's clock (the host's, plus what a virtual clock has skipped); 100-ns
+  // intervals from 1601-01-01 to 1970-01-01 added.
+  using namespace std::chrono;
+  auto since1970 = duration_cast<nanoseconds>(sim::ClockSystemNow().time_since_epoch()).count();
+  ULONGLONG t = static_cast<ULONGLONG>(since1970) / 100ULL + 116444736000000000ULL;
+  lpSystemTimeAsFileTime->dwLowDateTime = static_cast<DWORD>(t & 0xFFFFFFFF);
+  lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(t >> 32);
+}
+
+void GetLocalTime(SYSTEMTIME* lpSystemTime) {
+  // The simulated machine's time zone is the host's.
+  using namespace std::chrono;
+  auto now = sim::ClockSystemNow();
+  std::time_t t = system_clock::to_time_t(now);
+  std::tm local{};
+  ::localtime_r(&t, &local);
+  lpSystemTime->wYear = static_cast<WORD>(local.tm_year + 1900);
+  lpSystemTime->wMonth = static_cast<WORD>(local.tm_mon + 1);
+  lpSystemTime->wDayOfWeek = static_cast<WORD>(local.tm_wday);
+  lpSystemTime->wDay = static_cast<WORD>(local.tm_mday);
+  lpSystemTime->wHour = static_cast<WORD>(local.tm_hour);
+  lpSystemTime->wMinute = static_cast<WORD>(local.tm_min);
+  lpSystemTime->wSecond = static_cast<WORD>(local.tm_sec % 60);
+  lpSystemTime->wMilliseconds =
+      static_cast<WORD>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+}
 
 DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
   if (hModule != nullptr && hModule != GetModuleHandleW(nullptr)) {

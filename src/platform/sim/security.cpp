@@ -1,6 +1,6 @@
 // Processes and tokens of the simulated machine: opening processes, their tokens (integrity
 // from the process record, virtualization from the process's environment, privileges by
-// elevation), starting programs directly, the shell's window and shutdown requests.
+// elevation), starting programs directly and shutdown requests.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -180,17 +180,6 @@ bool NameEquals(const char16_t* a, const char16_t* b) {
   for (; *a && *b; ++a, ++b)
     if (sim::UpcaseChar(*a) != sim::UpcaseChar(*b)) return false;
   return *a == *b;
-}
-
-constexpr DWORD kShellThreadId = 1;  // thread ids of recorded processes are not host ids
-HWND const kShellWindow = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0x10010));
-
-// The shell's process while it runs; 0 when there is none.
-DWORD ShellRunning(const std::string& aMachine) {
-  DWORD pid = sim::ShellProcessId(aMachine);
-  if (!pid) return 0;
-  auto s = sim::ProcessFind(aMachine, pid);
-  return s && !s->Exited ? pid : 0;
 }
 
 // The program a command line starts: its first argument, quoted or up to the first blank.
@@ -481,22 +470,6 @@ BOOL CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWSTR lpCom
   }
   return ProcessCreateWith(integrity, virtualization, lpApplicationName, lpCommandLine, lpCurrentDirectory,
                            lpStartupInfo, lpProcessInformation);
-}
-
-HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
-  // The desktop's only top-level window the simulation knows: the shell's "Progman".
-  if (!sim::CurrentProcess()) return Fail(21u, HWND(nullptr));
-  bool classMatches = !lpClassName || NameEquals(lpClassName, u"Progman");
-  bool titleMatches = !lpWindowName || Text(lpWindowName) == u"Program Manager";
-  if (classMatches && titleMatches && ShellRunning(sim::MachineFolderHost())) return kShellWindow;
-  return Fail(ERROR_SUCCESS, HWND(nullptr));
-}
-
-DWORD GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId) {
-  DWORD pid = hWnd == kShellWindow && sim::CurrentProcess() ? ShellRunning(sim::MachineFolderHost()) : 0;
-  if (!pid) return Fail(ERROR_INVALID_WINDOW_HANDLE, DWORD(0));
-  if (lpdwProcessId) *lpdwProcessId = pid;
-  return kShellThreadId;
 }
 
 BOOL ExitWindowsEx(UINT uFlags, DWORD) {

@@ -12,6 +12,13 @@ void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
 void Sleep(DWORD dwMilliseconds) { ::Sleep(dwMilliseconds); }
 DWORD GetTickCount() { return ::GetTickCount(); }
 ULONGLONG GetTickCount64() { return ::GetTickCount64(); }
+void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) {
+  ::GetSystemTimeAsFileTime(Same<FILETIME, ::FILETIME>(lpSystemTimeAsFileTime));
+}
+void GetLocalTime(SYSTEMTIME* lpSystemTime) {
+  static_assert(sizeof(SYSTEMTIME) == sizeof(::SYSTEMTIME));
+  ::GetLocalTime(reinterpret_cast<::SYSTEMTIME*>(lpSystemTime));
+}
 
 DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
   return ::GetModuleFileNameW(static_cast<::HMODULE>(hModule), W(lpFilename), nSize);

@@ -19,5 +19,6 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* p) {
 
 BOOL GetExitCodeProcess(HANDLE hProcess, DWORD* lpExitCode) { return ::GetExitCodeProcess(hProcess, lpExitCode); }
 DWORD GetProcessId(HANDLE Process) { return ::GetProcessId(Process); }
+BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode) { return ::TerminateProcess(hProcess, uExitCode); }
 
 }  // namespace win

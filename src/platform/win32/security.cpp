@@ -66,12 +66,6 @@ BOOL CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWSTR lpCom
                                 Same<PROCESS_INFORMATION, ::PROCESS_INFORMATION>(lpProcessInformation));
 }
 
-HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
-  return ::FindWindowW(W(lpClassName), W(lpWindowName));
-}
-DWORD GetWindowThreadProcessId(HWND hWnd, DWORD* lpdwProcessId) {
-  return ::GetWindowThreadProcessId(static_cast<::HWND>(hWnd), lpdwProcessId);
-}
 BOOL ExitWindowsEx(UINT uFlags, DWORD dwReason) { return ::ExitWindowsEx(uFlags, dwReason); }
 
 }  // namespace win

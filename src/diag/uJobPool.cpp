@@ -1,0 +1,740 @@
+#include "diag/uJobPool.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+
+#include "diag/uMisc.h"
+#include "platform/win32api.h"
+#include "ranges/uRanges.h"
+#include "rtl/ModuleInit.h"
+
+TJobPool* JobPool = nullptr;
+TJobHandler* JobHandlerMain = nullptr;
+TJobHandler* JobHandlerAsync = nullptr;
+TJobExceptionHandOff JobExceptionHandOff = nullptr;
+TJobPoolNowFn JobPoolNowFn = nullptr;
+
+namespace {
+
+struct TJobPoolStartUp {
+  TJobPoolStartUp() { UnitsAdd<TJobPool>(u"uJobPool", &JobPool, {u"uThreadSync"}); }
+};
+TJobPoolStartUp JobPoolStartUp ORV_UNIT_INIT(unitorder::kJobPool);
+
+// Holds the pool lock for a scope, also when an alert raises.
+class TPoolLock {
+ public:
+  explicit TPoolLock(TJobPool* aPool) : FPool(aPool) { FPool->Lock(); }
+  ~TPoolLock() { FPool->UnLock(); }
+  TPoolLock(const TPoolLock&) = delete;
+  TPoolLock& operator=(const TPoolLock&) = delete;
+
+ private:
+  TJobPool* FPool;
+};
+
+constexpr double kMsPerDay = 86400000.0;
+// 1970-01-01 as a date-time (days since 1899-12-30).
+}  // namespace
+
+TDateTime JobPoolNow() { return JobPoolNowFn ? JobPoolNowFn() : Now(); }
+
+// ---- TJobEvent -------------------------------------------------------------------------------
+
+TJobEvent::TJobEvent(TEvent* aEvent, TJobEventType aEventType) : Event(aEvent), EventType(aEventType) {
+  Event->Reference();
+}
+
+TJobEvent::~TJobEvent() { Event->DeReference(); }
+
+// ---- TJob ------------------------------------------------------------------------------------
+
+TJob::TJob(TJobPool* aPool) : FPool(aPool) {
+  TPoolLock lock(FPool);
+  Id = ++FPool->LastJobId;
+}
+
+TJob::~TJob() {
+  TPoolLock lock(FPool);
+  try {
+    EventsCall(jetOnCompletion);
+  } catch (const std::exception& e) {
+    // OnCompleted failed; nothing can leave a destructor, so it goes where job failures go.
+    if (JobExceptionHandOff) JobExceptionHandOff(e);
+  }
+  Events.reset();
+}
+
+Variant TJob::ParamGet(const Text& aKey) const { return Params.GetValueByKey(Variant(aKey)); }
+
+void TJob::ParamSet(const Text& aKey, const Variant& aValue) { Params.SetKeyAndValue(Variant(aKey), aValue); }
+
+bool TJob::IsRepetetive() const { return Params.HasKey(kJobRepeat); }
+
+bool TJob::IsSetAndAborted() {
+  TPoolLock lock(FPool);
+  return Aborted;
+}
+
+bool TJob::IsSetAndAborted(TJob* aJob) { return aJob && aJob->IsSetAndAborted(); }
+
+bool TJob::HasFnAndParams(const TJobFn& aJobFn, const TFlexArray& aParams, bool aParamsMatchAll) const {
+  if (!(Fn == aJobFn)) return false;
+  return aParamsMatchAll ? aParams.IsSameAs(Params) : aParams.IsSubsetOf(Params);
+}
+
+bool TJob::IsSameWorkAs(const TJob& aOther) const {
+  // Named jobs all have an empty function: without the name, a unique job "A" would merge
+  // into a queued job "B" of equal parameters and never run.
+  return Fn == aOther.Fn && (!Fn.IsEmpty() || Name == aOther.Name);
+}
+
+void TJob::ReTryIn(std::int64_t aDelayInMs) { NextDelaySet(aDelayInMs); }
+
+void TJob::NextDelaySet(std::int64_t aDelayInMs) { ParamSet(kJobNextDelay, Variant(aDelayInMs)); }
+
+void TJob::NextDelaySkip() { NextDelaySet(0); }
+
+TEvent* TJob::EventAdd(TJobEventType aEventType) {
+  TEvent* event = TEvent::Create();
+  TPoolLock lock(FPool);
+  if (!Events) Events = std::make_unique<std::vector<std::unique_ptr<TJobEvent>>>();
+  Events->push_back(std::make_unique<TJobEvent>(event, aEventType));
+  // A waiter that comes late must not wait for an abort that already happened.
+  if (aEventType == jetOnAborted && Aborted) event->SetEvent();
+  return event;
+}
+
+TJobEvent* TJob::EventFind(TEvent* aEvent) {
+  TPoolLock lock(FPool);
+  if (!Events) return nullptr;
+  for (const auto& e : *Events)
+    if (e->Event == aEvent) return e.get();
+  return nullptr;
+}
+
+void TJob::EventRemove(TEvent* aEvent) { AlertIfUsed(); }
+
+void TJob::EventsCall(TJobEventType aEventType) {
+  TPoolLock lock(FPool);
+  if (Events) {
+    for (std::size_t i = 0; i < Events->size();) {
+      if ((*Events)[i]->EventType == aEventType) {
+        (*Events)[i]->Event->SetEvent();
+        Events->erase(Events->begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
+    }
+  }
+  if (aEventType == jetOnCompletion && !OnCompleted.IsEmpty()) {
+    TJobFn fn = OnCompleted;
+    OnCompleted = TJobFn();  // once only, also if fn queues or frees things
+    fn(*this);
+  }
+}
+
+bool TJob::Abort() {
+  TPoolLock lock(FPool);
+  Aborted = true;
+  EventsCall(jetOnAborted);
+  if (!Group) return false;
+  std::unique_ptr<TJob> self = Group->JobExtract(this);
+  if (!self) return false;  // running: the scheduler frees it after the run
+  self.reset();
+  return true;
+}
+
+void TJob::SetCorrectHandler() {
+  TPoolLock lock(FPool);
+  if (!Handler) return;
+  TJobHandler* found = Fn.IsEmpty() ? Handler->HandlerByNameOrFn(Name, nullptr, jhFunction)
+                                    : Handler->HandlerByNameOrFn(Name, &Fn, jhFunction);
+  if (found) {
+    Handler = found;
+    Name = found->Name;
+  } else if (Fn.IsEmpty()) {
+    IsNotification = true;
+  } else {
+    Alert(u"Function handler not found for Job");
+  }
+}
+
+void TJob::FnToCallPrepare() {
+  TPoolLock lock(FPool);
+  FnList.clear();
+  if (!Verify(Handler != nullptr)) return;
+  if (Handler->HandlerType == jhFunction) {
+    FnList.push_back(TJobFnCallInfo{Handler->Fn, Handler});
+    return;
+  }
+  Handler->ConstructFnList(*this);
+  // An ancestor with a function takes the job over.
+  for (TJobHandler* h = Handler->Parent; h; h = h->Parent) {
+    if (!h->Fn.IsEmpty()) {
+      FnList.assign(1, TJobFnCallInfo{h->Fn, h});
+      break;
+    }
+  }
+}
+
+void TJob::ExecuteFns() {
+  TJobPool* pool = FPool;
+  if (!pool->OnBeforeJobExecute.IsEmpty()) pool->OnBeforeJobExecute(*this);
+  // By index: a call may look at the list, and the entry is found again after it.
+  for (std::size_t i = 0; i < FnList.size(); ++i) {
+    TJobFn fn = FnList[i].Fn;
+    if (fn.IsEmpty()) continue;  // a handler registered without a function has nothing to call
+    std::int64_t lockOperation = LockController ? LockController->LockOperationsLastIdGet() : 0;
+    win::DWORD tickStart = win::GetTickCount();
+    try {
+      fn(*this);
+    } catch (const std::exception& e) {
+      // Locks the failed call left held would block everyone else for ever.
+      if (LockController) LockController->ReleaseAllForThread(win::GetCurrentThreadId(), lockOperation);
+      if (!pool->OnJobException.IsEmpty()) pool->OnJobException(*this, e);
+      if (JobExceptionHandOff) JobExceptionHandOff(e);
+    }
+    win::DWORD tickEnd = win::GetTickCount();
+    if (i < FnList.size()) {
+      TJobFnCallInfo& info = FnList[i];
+      // The platform surface offers no thread times or cycle counts yet: recorded as 0.
+      info.Cycles = 0;
+      info.TimeInUserMode = 0;
+      info.TimeInKernel = 0;
+      info.TimeTotal = static_cast<win::DWORD>(tickEnd - tickStart);
+    }
+  }
+}
+
+void TJob::PerformanceCalculateAverages() {
+  TPoolLock lock(FPool);
+  for (const TJobFnCallInfo& info : FnList) {
+    TJobHandler* h = info.Handler;
+    if (!h) continue;
+    h->RunsCount += 1;
+    h->TimeMin = std::min(h->TimeMin, info.TimeTotal);
+    h->TimeMax = std::max(h->TimeMax, info.TimeTotal);
+    h->TimeTotal += info.TimeTotal;
+    h->KernelTimeMin = std::min(h->KernelTimeMin, info.TimeInKernel);
+    h->KernelTimeMax = std::max(h->KernelTimeMax, info.TimeInKernel);
+    h->KernelTimeTotal += info.TimeInKernel;
+    h->UserModeTimeMin = std::min(h->UserModeTimeMin, info.TimeInUserMode);
+    h->UserModeTimeMax = std::max(h->UserModeTimeMax, info.TimeInUserMode);
+    h->UserModeTimeTotal += info.TimeInUserMode;
+    h->CyclesMin = std::min(h->CyclesMin, info.Cycles);
+    h->CyclesMax = std::max(h->CyclesMax, info.Cycles);
+    h->CyclesTotal += info.Cycles;
+    h->TimeAverageLast100 = (h->TimeAverageLast100 * 99 + static_cast<double>(info.TimeTotal)) / 100;
+  }
+}
+
+Text TJob::ToString() const { return Name + u" (" + Params.AsStringForDisplay() + u")"; }
+
+// ---- TJobGroup -------------------------------------------------------------------------------
+
+TJobGroup::TJobGroup(TJobPool* aPool, const Text& aName) : Name(aName), FPool(aPool) {
+  TPoolLock lock(FPool);
+  FPool->Groups.push_back(this);
+}
+
+TJobGroup::~TJobGroup() {
+  TPoolLock lock(FPool);
+  bool used = FPool->HandlerInGroupExists(this);
+  // The handlers must not keep a group that is gone: they fall back to their ancestors' group.
+  if (used)
+    for (TJobHandler* h : FPool->Handlers)
+      if (h->Group == this) h->Group = nullptr;
+  auto it = std::find(FPool->Groups.begin(), FPool->Groups.end(), this);
+  if (it != FPool->Groups.end()) FPool->Groups.erase(it);
+  Jobs.clear();
+  try {
+    AlertIf(used, u"Group " + Name + u" destroyed while a handler still uses it");
+  } catch (const Exception&) {
+    // A stop made of the alert cannot leave a destructor; the report is filed.
+  }
+}
+
+void TJobGroup::Add(std::unique_ptr<TJob> aJob) {
+  TPoolLock lock(FPool);
+  aJob->Group = this;
+  TDateTime start = aJob->RunNotEarlierThan;
+  auto it = std::find_if(Jobs.begin(), Jobs.end(), [start](const std::unique_ptr<TJob>& j) {
+    return j->RunNotEarlierThan != 0 && !(j->RunNotEarlierThan < start);
+  });
+  Jobs.insert(it, std::move(aJob));
+  FPool->NewJobAlert(this);
+}
+
+TJob* TJobGroup::JobInQueueByFn(const TJobFn& aJobFn, const TFlexArray& aParams, bool aParamsAllMustMatch) {
+  TPoolLock lock(FPool);
+  for (const auto& j : Jobs)
+    if (j->HasFnAndParams(aJobFn, aParams, aParamsAllMustMatch)) return j.get();
+  return nullptr;
+}
+
+TJob* TJobGroup::JobMergeByIds(TJob& aJob) {
+  TPoolLock lock(FPool);
+  for (const auto& j : Jobs) {
+    if (!j->IsSameWorkAs(aJob) || !j->Params.IsSameAsExcept(aJob.Params, {Variant(kIdMin), Variant(kIdMax)}))
+      continue;
+    try {
+      TRange queued = TRange::ByEnd(VariantToInt64(j->ParamGet(kIdMin)), VariantToInt64(j->ParamGet(kIdMax)));
+      TRange added = TRange::ByEnd(VariantToInt64(aJob.ParamGet(kIdMin)), VariantToInt64(aJob.ParamGet(kIdMax)));
+      if (!queued.IsValid() || !added.IsValid()) continue;
+      if (!queued.IsIntersecting(added) && !queued.IsAdjacent(added)) continue;
+      queued.Join(added);
+      j->ParamSet(kIdMin, Variant(queued.Start()));
+      j->ParamSet(kIdMax, Variant(queued.EndGet()));
+      return j.get();
+    } catch (const Exception&) {
+      // Ids that are no numbers, or a range beyond 64 bits: such a job is not merged but
+      // queued on its own.
+      continue;
+    }
+  }
+  return nullptr;
+}
+
+bool TJobGroup::HasJobsWaiting() {
+  TPoolLock lock(FPool);
+  return !Jobs.empty() && !(Jobs.front()->RunNotEarlierThan > JobPoolNow());
+}
+
+std::vector<TJob*> TJobGroup::JobsQueuedGet() {
+  TPoolLock lock(FPool);
+  std::vector<TJob*> r;
+  r.reserve(Jobs.size());
+  for (const auto& j : Jobs) r.push_back(j.get());
+  return r;
+}
+
+std::unique_ptr<TJob> TJobGroup::JobExtract(TJob* aJob) {
+  TPoolLock lock(FPool);
+  for (auto it = Jobs.begin(); it != Jobs.end(); ++it) {
+    if (it->get() == aJob) {
+      std::unique_ptr<TJob> r = std::move(*it);
+      Jobs.erase(it);
+      return r;
+    }
+  }
+  return nullptr;
+}
+
+// ---- TJobHandler -----------------------------------------------------------------------------
+
+TJobHandler::TJobHandler(TJobPool* aPool, const Text& aName, TJobHandlerType aType, TJobFn aFn)
+    : Name(aName), Fn(aFn), HandlerType(aType), FPool(aPool) {
+  TPoolLock lock(FPool);
+  FPool->Handlers.push_back(this);
+}
+
+TJobHandler::~TJobHandler() {
+  TPoolLock lock(FPool);
+  Children.clear();
+  auto it = std::find(FPool->Handlers.begin(), FPool->Handlers.end(), this);
+  if (it != FPool->Handlers.end()) FPool->Handlers.erase(it);
+}
+
+TJobHandler* TJobHandler::ChildAdd(const Text& aName, TJobHandlerType aType, TJobFn aFn) {
+  auto child = std::make_unique<TJobHandler>(FPool, aName, aType, aFn);
+  TJobHandler* r = child.get();
+  TPoolLock lock(FPool);
+  r->Parent = this;
+  Children.push_back(std::move(child));
+  return r;
+}
+
+TJobHandler* TJobHandler::AddGenericHandler(const Text& aName) { return ChildAdd(aName, jhGeneric, TJobFn()); }
+TJobHandler* TJobHandler::AddGenericHandler(const Text& aName, TJobFn aFn) { return ChildAdd(aName, jhGeneric, aFn); }
+TJobHandler* TJobHandler::AddNotificationHandler(const Text& aName, TJobFn aFn) {
+  return ChildAdd(aName, jhNotification, aFn);
+}
+TJobHandler* TJobHandler::AddFunctionHandler(const Text& aName, TJobFn aFn) {
+  return ChildAdd(aName, jhFunction, aFn);
+}
+
+void TJobHandler::GroupSet(const Text& aGroupName) {
+  TJobGroup* group = FPool->GroupByName(aGroupName);
+  TPoolLock lock(FPool);
+  Group = group;
+}
+
+TJobGroup* TJobHandler::GroupDerived() {
+  TPoolLock lock(FPool);
+  for (TJobHandler* h = this; h; h = h->Parent)
+    if (h->Group) return h->Group;
+  Verify(false);
+  return nullptr;
+}
+
+void TJobHandler::FnSet(TJobFn aJobFn) {
+  TPoolLock lock(FPool);
+  Fn = aJobFn;
+}
+
+TJobHandler* TJobHandler::HandlerFind(const Text& aName) { return HandlerByNameOrFn(aName, nullptr, jhFunction); }
+
+TJobHandler* TJobHandler::HandlerFind(TJobFn aFn) { return HandlerByNameOrFn(Text(), &aFn, jhFunction); }
+
+TJobHandler* TJobHandler::HandlerByNameOrFn(const Text& aName, TJobFn aFn, TJobHandlerType aHandlerType) {
+  return HandlerByNameOrFn(aName, &aFn, aHandlerType);
+}
+
+TJobHandler* TJobHandler::HandlerByNameOrFn(const Text& aName, const TJobFn* aFn, TJobHandlerType aHandlerType) {
+  TPoolLock lock(FPool);
+  bool typeMatches = aHandlerType == jhAny || aHandlerType == HandlerType;
+  if (typeMatches && (aFn ? *aFn == Fn : (!aName.empty() && aName == Name))) return this;
+  for (const auto& child : Children)
+    if (TJobHandler* found = child->HandlerByNameOrFn(aName, aFn, aHandlerType)) return found;
+  return nullptr;
+}
+
+Text TJobHandler::HandlerTypeAsString() const {
+  switch (HandlerType) {
+    case jhGeneric:
+      return u"Generic";
+    case jhNotification:
+      return u"Notification";
+    case jhFunction:
+      return u"Function";
+    case jhAny:
+      break;
+  }
+  return Text();
+}
+
+void TJobHandler::ConstructFnList(TJob& aJob) {
+  TPoolLock lock(FPool);
+  AlertIf(!aJob.IsNotification, u"Job " + aJob.Name +
+                                    u" is building an Fn list (due to no handler), but is not marked as a Notification");
+  ConstructFnListOf(aJob);
+}
+
+void TJobHandler::ConstructFnListOf(TJob& aJob) {
+  if ((HandlerType == jhGeneric && !Fn.IsEmpty()) || (HandlerType == jhNotification && Name == aJob.Name))
+    aJob.FnList.push_back(TJobFnCallInfo{Fn, this});
+  for (const auto& child : Children) child->ConstructFnListOf(aJob);
+}
+
+bool TJobHandler::IsInSubtreeOf(const TJobHandler* aAncestor) const {
+  for (const TJobHandler* h = this; h; h = h->Parent)
+    if (h == aAncestor) return true;
+  return false;
+}
+
+void TJobHandler::RemoveHandler(TJobFn aFn) {
+  // An empty function would match the first handler without one, this handler perhaps.
+  if (!Verify(!aFn.IsEmpty())) return;
+  TPoolLock lock(FPool);
+  TJobHandler* found = HandlerByNameOrFn(Text(), &aFn, jhAny);
+  if (Verify(found != nullptr)) RemoveHandler(found);
+}
+
+void TJobHandler::RemoveHandler(TJobHandler* aHandler) {
+  TPoolLock lock(FPool);
+  // The root goes only with the pool.
+  if (!Verify(aHandler != nullptr && aHandler->Parent != nullptr)) return;
+  aHandler->IsRemoving = true;
+  // Queued jobs that would run it: those of its function in its group, and every job queued
+  // on it or below it (they would otherwise keep a handler that is gone).
+  TJobGroup* derived = nullptr;  // no alert here: a handler without any group has no queued jobs
+  for (TJobHandler* h = aHandler; h && !derived; h = h->Parent) derived = h->Group;
+  for (TJobGroup* group : FPool->Groups) {
+    for (std::size_t i = 0; i < group->Jobs.size();) {
+      TJob* job = group->Jobs[i].get();
+      bool byFn = !aHandler->Fn.IsEmpty() && job->Fn == aHandler->Fn && group == derived;
+      bool byHandler = job->Handler && job->Handler->IsInSubtreeOf(aHandler);
+      if ((byFn || byHandler) && job->Abort()) continue;  // freed: the next job stands at i now
+      ++i;
+    }
+  }
+  // Running jobs of the handler are waited for once worker threads exist; before the pool
+  // is started no job runs on one.
+  if (FPool == JobPool) {
+    if (JobHandlerMain && JobHandlerMain->IsInSubtreeOf(aHandler)) JobHandlerMain = nullptr;
+    if (JobHandlerAsync && JobHandlerAsync->IsInSubtreeOf(aHandler)) JobHandlerAsync = nullptr;
+  }
+  auto& siblings = aHandler->Parent->Children;
+  auto it = std::find_if(siblings.begin(), siblings.end(),
+                         [aHandler](const std::unique_ptr<TJobHandler>& h) { return h.get() == aHandler; });
+  if (it == siblings.end()) return;
+  std::unique_ptr<TJobHandler> removed = std::move(*it);
+  siblings.erase(it);
+  removed.reset();
+}
+
+void TJobHandler::Remove() {
+  TJobPool* pool = FPool;
+  TPoolLock lock(pool);
+  if (Verify(Parent != nullptr)) Parent->RemoveHandler(this);
+}
+
+void TJobHandler::RemoveHandlerAndGroup() {
+  TJobPool* pool = FPool;
+  TPoolLock lock(pool);
+  TJobGroup* group = Group;
+  Remove();  // this handler is gone now
+  delete group;
+}
+
+std::int64_t TJobHandler::Add(TJobFn aFn) { return JobAdd(JobCreateAndAdd(Text(), TFlexArray(), aFn)); }
+
+std::int64_t TJobHandler::Add(TJobFn aFn, const TFlexArray& aParams) {
+  return JobAdd(JobCreateAndAdd(Text(), aParams, aFn));
+}
+
+std::int64_t TJobHandler::Add(const TArrayOfVariants& aKeysAndValues, TJobFn aFn) {
+  return JobAdd(JobCreateAndAdd(Text(), FlexArrayFromPairs(aKeysAndValues), aFn));
+}
+
+std::int64_t TJobHandler::Add(const Text& aName) { return JobAdd(JobCreateAndAdd(aName, TFlexArray(), TJobFn())); }
+
+std::int64_t TJobHandler::Add(const Text& aName, const TFlexArray& aParams) {
+  return JobAdd(JobCreateAndAdd(aName, aParams, TJobFn()));
+}
+
+std::int64_t TJobHandler::Add(const Text& aName, const TArrayOfVariants& aKeysAndValues) {
+  return JobAdd(JobCreateAndAdd(aName, FlexArrayFromPairs(aKeysAndValues), TJobFn()));
+}
+
+std::unique_ptr<TJob> TJobHandler::JobCreateAndAdd(const Text& aName, const TFlexArray& aParams, TJobFn aFn) {
+  auto job = std::make_unique<TJob>(FPool);
+  job->Name = aName;
+  job->Params = aParams;
+  job->Fn = aFn;
+  if (aParams.HasKey(kJobDelay)) {
+    std::int64_t delay = VariantToInt64(aParams.GetValueByKey(Variant(kJobDelay)));
+    if (delay > 0) job->RunNotEarlierThan = JobPoolNow() + static_cast<double>(delay) / kMsPerDay;
+  }
+  // The named group comes into existence; the job itself goes to its handler's group.
+  if (aParams.HasKey(kJobGroup)) job->Group = FPool->GroupByName(VariantToText(aParams.GetValueByKey(Variant(kJobGroup))));
+  job->NoLogging = aParams.HasKey(kJobNoLogging);
+  // A job has a function or a name: not both, not neither.
+  Verify(job->Fn.IsEmpty() != job->Name.empty());
+  return job;
+}
+
+std::int64_t TJobHandler::JobAdd(std::unique_ptr<TJob> aJob) {
+  TPoolLock lock(FPool);
+  TJob& job = *aJob;
+  job.Handler = this;
+  job.SetCorrectHandler();
+  for (TJobHandler* h = job.Handler; h; h = h->Parent)
+    if (h->IsRemoving) return 0;  // the job is freed
+  job.Group = nullptr;  // a "JobGroup" group only came into existence: the handler's group holds the job
+  for (TJobHandler* h = job.Handler; h && !job.Group; h = h->Parent) job.Group = h->Group;
+  // No group anywhere above the handler: no queue can hold the job. Said once per thread at a
+  // time: the report of the alert is itself queued as a job.
+  if (!job.Group) {
+    static thread_local bool tAlerting = false;
+    if (!tAlerting) {
+      struct TFlag {
+        TFlag() { tAlerting = true; }
+        ~TFlag() { tAlerting = false; }
+      } flag;
+      Alert(u"Job " + job.Name + u" dropped: its handler " + Name + u" has no group");
+    }
+    return 0;
+  }
+  TJobGroup& group = *job.Group;
+
+  if (job.Params.HasKey(kJobMergeIdRange) && group.JobMergeByIds(job)) return 0;
+
+  if (job.Params.HasKey(kJobUnique)) {
+    bool newEarlier = job.Params.HasKey(kJobUniqueDelayMergeEarlier);
+    bool newLater = job.Params.HasKey(kJobUniqueDelayMergeLater);
+    if (job.RunNotEarlierThan > 0) Verify(newEarlier || newLater);
+    TFlexArray identity = TJobPool::UniqueParams(job.Params);
+    TJob* existing = nullptr;
+    for (const auto& queued : group.Jobs) {
+      if (queued->IsSameWorkAs(job) && queued->HasFnAndParams(job.Fn, identity, false)) {
+        existing = queued.get();
+        break;
+      }
+    }
+    if (existing) {
+      bool oldEarlier = existing->Params.HasKey(kJobUniqueDelayMergeEarlier);
+      bool oldLater = existing->Params.HasKey(kJobUniqueDelayMergeLater);
+      bool later = newLater || oldLater;
+      AlertIf(newLater && oldEarlier, u"Unique job " + job.Name +
+                                          u": JobUniqueDelayMergeLater meets a queued JobUniqueDelayMergeEarlier; Later wins");
+      AlertIf(newEarlier && oldLater, u"Unique job " + job.Name +
+                                          u": JobUniqueDelayMergeEarlier meets a queued JobUniqueDelayMergeLater; Later wins");
+      TDateTime start = job.RunNotEarlierThan;
+      if ((!later && start < existing->RunNotEarlierThan) || (later && start > existing->RunNotEarlierThan)) {
+        std::unique_ptr<TJob> moved = group.JobExtract(existing);
+        moved->RunNotEarlierThan = start;
+        group.Add(std::move(moved));
+      }
+      return 0;
+    }
+  }
+
+  std::int64_t id = job.Id;
+  group.Add(std::move(aJob));
+  return id;
+}
+
+// ---- TJobPool --------------------------------------------------------------------------------
+
+void TJobPool::OnCreate() {
+  FLock = std::make_unique<TLock>(u"JobPool");
+  IdleThreadsMin = 1;
+  IdleThreadsMax = 10;
+  ThreadsMax = 100;
+  ShutdownEvent = TEvent::Create();
+  // The hidden window that runs main-thread jobs comes with the scheduler.
+  RootHandler = new TJobHandler(this, u"ROOT", jhGeneric, TJobFn());
+
+  TJobHandler* main = RootHandler->AddGenericHandler(u"Main");
+  main->GroupSet(u"Main");
+  main->Group->CustomProcessing = true;
+  main->Group->SimultaneousJobsMax = 1;
+  main->AddFunctionHandler(u"JobPool.SyncMain", TJobFn::Of<&TJobPool::SyncMainFn>(this));
+
+  TJobHandler* async = RootHandler->AddGenericHandler(u"Async");
+  async->GroupSet(u"Async");
+  async->Group->SimultaneousJobsMax = INT32_MAX;
+
+  JobHandlerMain = main;
+  JobHandlerAsync = async;
+}
+
+void TJobPool::OnDestroy() {
+  AlertIf(Active, u"Start was called earlier. Someone must also call JobPool.Shutdown, and no one did.");
+  if (!FLock) return;  // OnCreate never ran
+  if (ShutdownEvent) {
+    ShutdownEvent->DeReference();
+    ShutdownEvent = nullptr;
+  }
+  if (JobHandlerMain && JobHandlerMain->PoolGet() == this) JobHandlerMain = nullptr;
+  if (JobHandlerAsync && JobHandlerAsync->PoolGet() == this) JobHandlerAsync = nullptr;
+  delete RootHandler;
+  RootHandler = nullptr;
+  while (!Groups.empty()) delete Groups.back();  // each leaves the list itself
+  Handlers.clear();
+  FLock.reset();
+}
+
+void TJobPool::Lock() { FLock->Acquire(); }
+
+void TJobPool::UnLock() { FLock->Release(); }
+
+void TJobPool::NewJobAlert(TJobGroup* aGroup) {
+  // Workers and the main thread's window come with Start; until then jobs wait in their
+  // queues and there is no one to wake.
+}
+
+TJobGroup* TJobPool::GroupByName(const Text& aName) {
+  TPoolLock lock(this);
+  for (TJobGroup* g : Groups)
+    if (TextSameIgnoreCase(g->Name, aName)) return g;
+  return new TJobGroup(this, aName);  // appends itself to Groups
+}
+
+bool TJobPool::HandlerInGroupExists(TJobGroup* aGroup) {
+  TPoolLock lock(this);
+  return std::any_of(Handlers.begin(), Handlers.end(), [aGroup](TJobHandler* h) { return h->Group == aGroup; });
+}
+
+void TJobPool::RemoveHandlers(const void* aObject) {
+  TPoolLock lock(this);
+  for (;;) {
+    auto it = std::find_if(Handlers.begin(), Handlers.end(), [aObject](TJobHandler* h) {
+      return h->Parent && !h->Fn.IsEmpty() && h->Fn.Data == aObject;
+    });
+    if (it == Handlers.end()) break;
+    (*it)->Remove();
+  }
+}
+
+TJob* TJobPool::JobInQueueByFn(const TJobFn& aJobFn, const TFlexArray& aParams, bool aParamsAllMustMatch) {
+  TPoolLock lock(this);
+  for (TJobGroup* g : Groups)
+    if (TJob* j = g->JobInQueueByFn(aJobFn, aParams, aParamsAllMustMatch)) return j;
+  return nullptr;
+}
+
+TFlexArray TJobPool::UniqueParams(const TFlexArray& aParams) {
+  TFlexArray r = aParams;
+  for (const char16_t* key : {kJobDelay, kJobRepeat, kJobNoLogging, kJobNextDelay})
+    while (r.HasKey(key)) r.Delete(Variant(key));
+  return r;
+}
+
+void TJobPool::ApplyFnToAllJobs(TAllJobFn aFn, TFlexArray& aParams) {
+  TPoolLock lock(this);
+  bool bContinue = true;
+  for (std::size_t g = 0; g < Groups.size(); ++g) {
+    TJobGroup* group = Groups[g];
+    for (std::size_t i = 0; i < group->Jobs.size();) {
+      TJob* job = group->Jobs[i].get();
+      aFn(*job, aParams, bContinue);
+      if (!bContinue) return;
+      // The function may have taken the job out of the queue.
+      if (i < group->Jobs.size() && group->Jobs[i].get() == job) ++i;
+    }
+  }
+  // Jobs running on worker threads are visited here once the threads exist.
+  if (JobInMainThread) aFn(*JobInMainThread, aParams, bContinue);
+}
+
+void TJobPool::FnJobById(TJob& aJob, TFlexArray& aParams, bool& bContinueApplying) {
+  if (aJob.Id != VariantToInt64(aParams.GetValueByKey(Variant(u"Id")))) return;
+  aParams.SetKeyAndValue(Variant(u"Result"), Variant(PointerToText(&aJob)));
+  bContinueApplying = false;
+}
+
+void TJobPool::FnAbort(TJob& aJob, TFlexArray& aParams, bool& bContinueApplying) {
+  if (aParams.HasKey(u"JobFn")) {
+    TMethod fn = TextToMethod(VariantToText(aParams.GetValueByKey(Variant(u"JobFn"))));
+    if (!MethodsEqual(fn, aJob.Fn.AsMethod())) return;
+  }
+  aJob.Abort();
+}
+
+TJob* TJobPool::JobById(std::int64_t aId) {
+  if (!Verify(aId > 0)) return nullptr;
+  TPoolLock lock(this);
+  TFlexArray params;
+  params.SetKeyAndValue(Variant(u"Id"), Variant(aId));
+  ApplyFnToAllJobs(TAllJobFn::Of<&TJobPool::FnJobById>(this), params);
+  Text found = VariantToText(params.GetValueByKey(Variant(u"Result")));
+  return found.empty() ? nullptr : reinterpret_cast<TJob*>(TextToPointer(found));
+}
+
+void TJobPool::AbortAllJobs() {
+  TFlexArray params;
+  ApplyFnToAllJobs(TAllJobFn::Of<&TJobPool::FnAbort>(this), params);
+}
+
+void TJobPool::AbortJobsByFn(TJobFn aJobFn) {
+  TFlexArray params;
+  params.SetKeyAndValue(Variant(u"JobFn"), Variant(MethodToText(aJobFn.AsMethod())));
+  ApplyFnToAllJobs(TAllJobFn::Of<&TJobPool::FnAbort>(this), params);
+}
+
+bool TJobPool::AbortJob(std::int64_t aJobId, win::DWORD aTimeout) {
+  TPoolLock lock(this);
+  TJob* job = JobById(aJobId);
+  if (!job) return true;
+  if (job->Abort()) return true;  // it was queued: gone now
+  if (aTimeout == 0) return false;
+  TEvent* completed = job->EventAdd(jetOnCompletion);
+  FLock->TempUnLockAll();
+  bool done = completed->Wait(aTimeout);
+  FLock->TempReLockAll();
+  completed->DeReference();
+  return done;
+}
+
+void TJobPool::SyncMainFn(TJob& aJob) {
+  auto* startEvent = reinterpret_cast<TEvent*>(TextToPointer(VariantToText(aJob.ParamGet(u"StartEvent"))));
+  auto* stopEvent = reinterpret_cast<TEvent*>(TextToPointer(VariantToText(aJob.ParamGet(u"StopEvent"))));
+  if (!Verify(startEvent != nullptr && stopEvent != nullptr)) return;
+  startEvent->SetEvent();
+  stopEvent->Wait(win::INFINITE);
+  stopEvent->DeReference();
+}
