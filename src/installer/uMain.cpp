@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -266,6 +267,51 @@ constexpr win::UINT kCloseDelayMs = 15000;
 
 Text BoolText(bool b) { return b ? u"True" : u"False"; }
 
+// One installation at a time on a machine: two installers started together (a double click
+// twice) would otherwise extract into the same temp folder and move each other's half-written
+// files. The lock is a file next to the install folder, opened with no sharing: the system
+// lets one process have it and takes it back from a process that ends, however it ends. It is
+// deleted when it is closed.
+class TInstallLock {
+ public:
+  static constexpr win::DWORD kWaitMaxMs = 10 * 60 * 1000;
+  static constexpr win::DWORD kRetryMs = 100;
+
+  // Waits until the lock is this process's (processing messages meanwhile); after
+  // kWaitMaxMs, or when the lock file cannot be made at all, goes on without it.
+  TInstallLock(const TPath& aLockFile, const std::function<void(const Text&)>& aLog) {
+    TPath path = aLockFile;
+    LongPathPrefixAdd(path);
+    const Text name = path.ToString();
+    bool waited = false;
+    for (win::DWORD waitedMs = 0;; waitedMs += kRetryMs) {
+      FHandle = win::CreateFileW(name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr, win::OPEN_ALWAYS,
+                                 win::FILE_ATTRIBUTE_HIDDEN | win::FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+      if (FHandle != win::INVALID_HANDLE_VALUE) break;
+      const win::DWORD error = win::GetLastError();
+      // In use by another installer, or just being deleted by the one that ended.
+      const bool busy = error == win::ERROR_SHARING_VIOLATION || error == win::ERROR_ACCESS_DENIED;
+      if (!busy || waitedMs >= kWaitMaxMs) {
+        aLog(u"Installation lock " + aLockFile.ToString() + u" not taken: " + WindowsErrorText(error));
+        return;
+      }
+      if (!waited) aLog(u"Waiting for another installation to end");
+      waited = true;
+      ApplicationProcessMessages();
+      win::Sleep(kRetryMs);
+    }
+    if (waited) aLog(u"The other installation has ended");
+  }
+  ~TInstallLock() {
+    if (FHandle != win::INVALID_HANDLE_VALUE) win::CloseHandle(FHandle);
+  }
+  TInstallLock(const TInstallLock&) = delete;
+  TInstallLock& operator=(const TInstallLock&) = delete;
+
+ private:
+  win::HANDLE FHandle = win::INVALID_HANDLE_VALUE;
+};
+
 TPath LogFolderGet() { return ProductDataFolderGet() + TPath(u"Logs"); }
 
 }  // namespace
@@ -380,6 +426,11 @@ int TForm1::InstallRun() {
 
   // 9. Writes that Windows would redirect elsewhere must not happen.
   StopIf(UacVirtualizationIsActive(0), u"UAC Virtualization is Active");
+
+  // From the survey to the last move, one installer at a time.
+  TPath lockFile = installFolder;
+  lockFile.LastSet(lockFile.LastGet() + u"-tmp.lock");
+  TInstallLock installLock(lockFile, [this](const Text& aText) { LogInstaller(aText); });
 
   // 10. The payload's file list.
   InstallScriptLoad();
