@@ -5,7 +5,6 @@
 //   extract_peak_rss_budget_mib   largest decoded file + largest container + 32 MiB + 16 MiB
 //   extract_seconds, liblzma_seconds  the two times of the ratio (the best of five runs each)
 // Packs the sample product that the build generates (or takes a packed one: extract_bench SETUP).
-#include <lzma.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "LiblzmaBaseline.h"
 #include "installer/uMain.h"
 #include "params/uMiscLean.h"
 #include "platform/sim/machine.h"
@@ -29,39 +29,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Container {
-  const unsigned char* Data;
-  size_t Size;
-};
-
-std::vector<Container> Containers(win::HMODULE aModule) {
-  std::vector<Container> out;
-  for (int k = 0;; ++k) {
-    Text name = u"F" + T(std::to_string(k));
-    win::HRSRC r = win::FindResourceW(aModule, name.c_str(), win::RT_RCDATA());
-    if (!r) break;
-    out.push_back({static_cast<const unsigned char*>(win::LockResource(win::LoadResource(aModule, r))),
-                   win::SizeofResource(aModule, r)});
-  }
-  return out;
-}
-
-// The decode a program would do with liblzma alone: header, then one raw LZMA2 buffer decode
-// into an output buffer allocated once.
-size_t PlainDecode(const Container& c, std::vector<unsigned char>& aOut) {
-  std::uint64_t size = 0;
-  for (int i = 7; i >= 0; --i) size = (size << 8) | c.Data[i];
-  unsigned prop = c.Data[8];
-  lzma_options_lzma options;
-  lzma_lzma_preset(&options, 4);
-  options.dict_size = prop >= 40 ? 0xFFFFFFFFu : (2u | (prop & 1u)) << (prop / 2 + 11);
-  lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-  aOut.assign(size, 0);
-  size_t inPos = 9, outPos = 0;
-  lzma_ret ret = lzma_raw_buffer_decode(filters, nullptr, c.Data, &inPos, c.Size, aOut.data(), &outPos, aOut.size());
-  if (ret != LZMA_OK && ret != LZMA_STREAM_END) std::fprintf(stderr, "liblzma: error %d\n", static_cast<int>(ret));
-  return outPos;
-}
+using benchbase::Container;
+using benchbase::Containers;
+using benchbase::PlainDecode;
 
 double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -131,17 +101,11 @@ int main(int argc, char** argv) {
 
   double bestExtract = 1e9, bestPlain = 1e9;
   for (int run = 0; run < 5; ++run) {
-    auto t0 = std::chrono::steady_clock::now();
-    // Each file into a buffer of its own, as a program that decodes files allocates them.
-    for (const auto& c : containers) {
-      std::vector<unsigned char> fresh;
-      PlainDecode(c, fresh);
-    }
+    bestPlain = std::min(bestPlain, benchbase::PlainDecodeAllSeconds(containers));
     auto t1 = std::chrono::steady_clock::now();
     bool ok = Extract(module, u"C:\\Program Files (x86)\\Orvanta-" + T(std::to_string(run)));
     auto t2 = std::chrono::steady_clock::now();
     if (!ok) std::fprintf(stderr, "extraction failed\n");
-    bestPlain = std::min(bestPlain, Seconds(t1 - t0));
     bestExtract = std::min(bestExtract, Seconds(t2 - t1));
   }
   double budget = (static_cast<double>(largestFile) + static_cast<double>(largestContainer)) / (1024.0 * 1024.0) + 32 + 16;

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "platform/win32/convert.h"
+#include "platform/win32/systemdll.h"
 
 namespace win {
 
@@ -42,8 +43,32 @@ BOOL UpdateResourceW(HANDLE h, LPCWSTR t, LPCWSTR n, WORD l, LPVOID d, DWORD cb)
 }
 BOOL EndUpdateResourceW(HANDLE h, BOOL fDiscard) { return ::EndUpdateResourceW(h, fDiscard); }
 
-DWORD GetFileVersionInfoSizeW(LPCWSTR f, DWORD* h) { return ::GetFileVersionInfoSizeW(W(f), h); }
-BOOL GetFileVersionInfoW(LPCWSTR f, DWORD h, DWORD n, LPVOID d) { return ::GetFileVersionInfoW(W(f), h, n, d); }
-BOOL VerQueryValueW(LPCVOID b, LPCWSTR s, LPVOID* p, UINT* n) { return ::VerQueryValueW(b, W(s), p, n); }
+// version.dll is no known DLL: the program does not import it (systemdll.h).
+namespace {
+using TGetFileVersionInfoSizeW = ::DWORD(WINAPI*)(::LPCWSTR, ::LPDWORD);
+using TGetFileVersionInfoW = ::BOOL(WINAPI*)(::LPCWSTR, ::DWORD, ::DWORD, ::LPVOID);
+using TVerQueryValueW = ::BOOL(WINAPI*)(::LPCVOID, ::LPCWSTR, ::LPVOID*, ::PUINT);
+
+template <class Fn>
+Fn VersionProc(const char* aName) {
+  return SystemDllProc<Fn>(L"version.dll", aName);
+}
+}  // namespace
+
+DWORD GetFileVersionInfoSizeW(LPCWSTR f, DWORD* h) {
+  static const auto fn = VersionProc<TGetFileVersionInfoSizeW>("GetFileVersionInfoSizeW");
+  if (!fn) return 0;  // the loader's last error says why
+  return fn(W(f), reinterpret_cast<::LPDWORD>(h));
+}
+BOOL GetFileVersionInfoW(LPCWSTR f, DWORD h, DWORD n, LPVOID d) {
+  static const auto fn = VersionProc<TGetFileVersionInfoW>("GetFileVersionInfoW");
+  if (!fn) return FALSE;
+  return fn(W(f), h, n, d);
+}
+BOOL VerQueryValueW(LPCVOID b, LPCWSTR s, LPVOID* p, UINT* n) {
+  static const auto fn = VersionProc<TVerQueryValueW>("VerQueryValueW");
+  if (!fn) return FALSE;
+  return fn(b, W(s), p, reinterpret_cast<::PUINT>(n));
+}
 
 }  // namespace win

@@ -62,10 +62,22 @@ BOOL SetWindowTextW(HWND hWnd, LPCWSTR lpString) { return ::SetWindowTextW(H(hWn
 int GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount) {
   return ::GetWindowTextW(H(hWnd), W(lpString), nMaxCount);
 }
+// In a 32-bit build the system's headers make these two names macros for the 32-bit calls.
+#ifdef GetWindowLongPtrW
+#undef GetWindowLongPtrW
+#undef SetWindowLongPtrW
+#endif
+#ifdef _WIN64
 LONG_PTR GetWindowLongPtrW(HWND hWnd, int nIndex) { return ::GetWindowLongPtrW(H(hWnd), nIndex); }
 LONG_PTR SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
   return ::SetWindowLongPtrW(H(hWnd), nIndex, dwNewLong);
 }
+#else
+LONG_PTR GetWindowLongPtrW(HWND hWnd, int nIndex) { return ::GetWindowLongW(H(hWnd), nIndex); }
+LONG_PTR SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
+  return ::SetWindowLongW(H(hWnd), nIndex, static_cast<LONG>(dwNewLong));
+}
+#endif
 LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   return ::DefWindowProcW(H(hWnd), Msg, wParam, lParam);
 }
