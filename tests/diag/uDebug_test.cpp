@@ -11,6 +11,7 @@
 #include "diag/uUnits.h"
 #include "logtransport/LogTransport.h"
 #include "params/uMiscLean.h"
+#include "ui/Form.h"
 
 namespace {
 
@@ -301,10 +302,19 @@ TEST_F(DebugTest, MemoryLevels) {
   for (const Case& c : cases) EXPECT_EQ(Debug->MemoryConsumptionLevelOf(c.mb), c.level) << c.mb;
 }
 
-TEST_F(DebugTest, NoConsoleWindowLeavesTheFlag) {
+TEST_F(DebugTest, AConsoleWindowSwitchesTheConsoleOutputOn) {
   Debug->LogToConsole = false;
   Debug->LogToConsoleActivateIfConsoleRunning();
-  EXPECT_FALSE(Debug->LogToConsole);
+  EXPECT_FALSE(Debug->LogToConsole) << "no console window";
+
+  TForm* console = new TForm(nullptr, u"TLogConsole");
+  console->CaptionSet(u"Log Console Redistributable");
+  console->Show();
+  Debug->LogToConsoleActivateIfConsoleRunning();
+  EXPECT_TRUE(Debug->LogToConsole);
+  ComponentFree(console);
+  Debug->LogToConsoleActivateIfConsoleRunning();
+  EXPECT_TRUE(Debug->LogToConsole) << "never set back";
 }
 
 }  // namespace
