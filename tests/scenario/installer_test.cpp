@@ -289,6 +289,21 @@ TEST_F(InstallerTest, ThreeRefusalsEndWithTwoExplanationsAndTheFailure) {
   EXPECT_EQ(VexlonStarts(), "<absent>");
 }
 
+// An instance started to be the elevated one that still runs without admin rights (a "runas"
+// that gave no elevation) does not ask again: that would start instances without end.
+TEST_F(InstallerTest, TheElevatedInstanceNeverAsksAgain) {
+  const std::string setup = Pack("v1", SmallProduct("v1"), "4.2.1.77");
+  MachineNew();
+  WinsimResult r = Run(setup, "--uac accept", "-RequestedElevation True");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(Events("uac").size(), 0u) << "no prompt";
+  const std::vector<std::string> dialogs = Dialogs();
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(JsonField(dialogs[0], "text"),
+            "Installation failed, because administrative permissions were not provided.");
+  EXPECT_EQ(Tree("C:\\Program Files (x86)").find("Orvanta"), std::string::npos);
+}
+
 TEST_F(InstallerTest, AnElevatedStartInstallsAtOnce) {
   const auto files = SmallProduct("v1");
   const std::string setup = Pack("v1", files, "4.2.1.77");
