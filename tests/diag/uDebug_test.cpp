@@ -259,7 +259,7 @@ TEST_F(DebugTest, HangReportsHaveADurationInsteadOfAMessage) {
   reporting[1].RoutineName = u"CallstackCreateForCurrentThread";
   reporting[2].ModuleName = u"Setup.exe";
   ProblemNotify(u"Error", u"EDebugStop: Error: x", reporting, 5, u"ALL");
-  const TFlexArray& e = ProblemsRecordedGet().at(0).Report;
+  const TFlexArray e = ProblemsRecordedGet().at(0).Report;
   EXPECT_FALSE(e.HasKey(u"ProcedureName"));
   EXPECT_EQ(e.GetKeyByIndex(e.Count() - 1), u"AllCallStacks");
   EXPECT_EQ(e.GetKeyByIndex(1), u"Message");
