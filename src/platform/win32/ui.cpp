@@ -126,6 +126,9 @@ HRESULT TaskDialogIndirect(const TASKDIALOGCONFIG* pTaskConfig, int* pnButton, i
   // Common controls 6 (the manifest's) has task dialogs; version 5 has none.
   static const Fn fn = [] {
     ::HMODULE m = ::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Windows 7 without the update that brought the search flags refuses them: there the
+    // manifest's side-by-side binding, which the loader looks at first, gives version 6.
+    if (!m && ::GetLastError() == ERROR_INVALID_PARAMETER) m = ::LoadLibraryW(L"comctl32.dll");
     return m ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m, "TaskDialogIndirect"))) : nullptr;
   }();
   if (!pTaskConfig || pTaskConfig->cbSize != sizeof(TASKDIALOGCONFIG)) return E_INVALIDARG;
