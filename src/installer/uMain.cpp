@@ -17,6 +17,7 @@
 #include "installer/uInstallScript.h"
 #include "installer/uSplashPicture.h"
 #include "logtransport/LogFileKey.h"
+#include "logtransport/LogTransport.h"
 #include "params/uAppStartParams.h"
 #include "params/uMiscLean.h"
 #include "rtl/Exception.h"
@@ -628,7 +629,10 @@ int InstallerMain() {
     if (Debug) Debug->HandleException(e);
     ExitCode = 11;
   }
-  // The form goes before the program ends, so that its last line is logged.
+  // The form goes before the program ends, so that its last line is logged; then every line
+  // is written and the log file closed while the whole program still exists (the exit
+  // handlers that follow tear down what the log's writer thread uses).
   ComponentFree(Application->MainForm());
+  LogTransportGet()->Close();
   return ExitCode;
 }

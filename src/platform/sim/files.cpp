@@ -611,8 +611,10 @@ DWORD CopyOut(const Text& aText, DWORD nBufferLength, LPWSTR lpBuffer) {
   return static_cast<DWORD>(aText.size());
 }
 
-std::mutex gCurrentDirectoryLock;
-Text gCurrentDirectory;
+// Never destroyed: threads of the process (a log writer finishing its queue) still resolve
+// paths while the process's exit handlers run.
+std::mutex& gCurrentDirectoryLock = *new std::mutex;
+Text& gCurrentDirectory = *new Text;
 
 Text CurrentDirectoryGet() {
   std::lock_guard<std::mutex> g(gCurrentDirectoryLock);
