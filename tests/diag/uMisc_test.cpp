@@ -52,7 +52,7 @@ TEST_F(Misc, StopsRaiseWithTheErrorPrefix) {
   asm volatile("");  // no tail call
   return result;
 }
-[[gnu::noinline]] void AlertingCaller() {
+[[gnu::noinline, maybe_unused]] void AlertingCaller() {
   Alert(u"from the caller");
   asm volatile("");
 }
