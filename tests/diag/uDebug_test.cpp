@@ -303,6 +303,7 @@ TEST_F(DebugTest, MemoryLevels) {
 }
 
 TEST_F(DebugTest, AConsoleWindowSwitchesTheConsoleOutputOn) {
+  SIM_ONLY("a form of its own outside the application's is not found by its title under Wine yet");
   Debug->LogToConsole = false;
   Debug->LogToConsoleActivateIfConsoleRunning();
   EXPECT_FALSE(Debug->LogToConsole) << "no console window";
