@@ -39,6 +39,7 @@ win::HMODULE LoadSetup(const Text& aWinPath) { return win::LoadLibraryW(aWinPath
 
 bool Extract(win::HMODULE aModule, const Text& aFolder) {
   TForm1 form;
+  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
   form.ResourceModule = aModule;
   form.InstallScriptLoad();
   return form.FilesExtract(aFolder);

@@ -58,6 +58,7 @@ TEST(InstallScript, LoadsTheEntriesOfTheResource) {
       "   \r"
       "Drivers\\Vexlon\\x64\\Vexlon.sys";  // the last line has no line end
   TForm1 form;
+  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
   form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", script}});
   form.InstallScriptLoad();
   EXPECT_EQ(Entries(form.FilesList),
@@ -66,6 +67,7 @@ TEST(InstallScript, LoadsTheEntriesOfTheResource) {
 
 TEST(InstallScript, AMissingScriptRaises) {
   TForm1 form;
+  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
   form.ResourceModule = PayloadModule({{u"F0", Container("x")}});
   EXPECT_THROW(form.InstallScriptLoad(), Exception);
 }
@@ -85,6 +87,7 @@ TEST(FilesExtract, WritesEveryFileAndSkipsOnlyTheOnesThatFail) {
       {u"F6", Container("the last")},
   };
   TForm1 form;
+  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
   form.ResourceModule = PayloadModule(resources);
   form.InstallScriptLoad();
   const Text root = ScratchFolder();
@@ -102,6 +105,7 @@ TEST(FilesExtract, WritesEveryFileAndSkipsOnlyTheOnesThatFail) {
 
 TEST(FilesExtract, ReplacesAnExistingFileAndSucceedsWhenAllAreWritten) {
   TForm1 form;
+  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
   form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "a.txt\r\nsub\\b.txt\r\n"}, {u"F0", Container("new a")},
                                        {u"F1", Container("b")}});
   form.InstallScriptLoad();
@@ -119,6 +123,7 @@ TEST(FilesExtract, AFileThatCannotBeWrittenFailsAndTheOthersAreWritten) {
     SCOPED_TRACE(blocked);
     const Text names[] = {u"a.txt", u"b.txt", u"c.txt"};
     TForm1 form;
+    form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
     form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "a.txt\r\nb.txt\r\nc.txt"},
                                          {u"F0", Container(std::string(300000, 'a'))},
                                          {u"F1", Container("b")},
@@ -142,6 +147,7 @@ TEST(FilesExtract, AFileNamedLikeAnotherFilesPartIsKept) {
   // Each file is written aside before it takes its place: an entry named like that file
   // aside, written just before, and a file of the user's with such a name both stay as they are.
   TForm1 form;
+  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
   form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "x.part\r\nx\r\ny\r\n"},
                                        {u"F0", Container("x.part's own")},
                                        {u"F1", Container("x")},
@@ -160,6 +166,7 @@ TEST(FilesExtract, AFileNamedLikeAnotherFilesPartIsKept) {
 
 TEST(FilesExtract, AnEmptyScriptStops) {
   TForm1 form;
+  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
   form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "// only comments\r\n\r\n// and nothing else\r\n"}});
   form.InstallScriptLoad();
   EXPECT_EQ(form.FilesList.Count(), 0);

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     if (!module) return Report(false);
     try {
       TForm1 form;
+      form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
       form.ResourceModule = module;
       form.InstallScriptLoad();
       if (!form.FilesExtract(TPath(Utf8ToText(argv[3])))) {
