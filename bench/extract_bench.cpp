@@ -21,6 +21,7 @@
 #include "LiblzmaBaseline.h"
 #include "installer/uMain.h"
 #include "params/uMiscLean.h"
+#include "BenchMachine.h"
 #include "platform/sim/machine.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
@@ -70,13 +71,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  std::string machine = (fs::temp_directory_path() / ("orvanta-bench-" + std::to_string(::getpid()))).string();
-  sim::MachineCreate(machine, sim::MachineConfig{});
-  sim::ProcessRecord self;
-  self.Image = "C:\\Users\\User\\Downloads\\Setup.exe";
-  self.CommandLine = "\"C:\\Users\\User\\Downloads\\Setup.exe\"";
-  self.CurrentDirectory = "C:\\Users\\User\\Downloads\\";
-  sim::ProcessAttachNew(machine, self);
+  const std::string machine = BenchMachineAttach("orvanta-bench");
   const Text setup = u"C:\\Users\\User\\Downloads\\Setup.exe";
   fs::copy_file(setupHost, sim::DriveHostFolder(machine, 'C') + "/Users/User/Downloads/Setup.exe");
 

@@ -20,6 +20,7 @@
 
 #include "logtransport/LogFileKey.h"
 #include "logtransport/LogTransport.h"
+#include "BenchMachine.h"
 #include "platform/sim/machine.h"
 #include "platform/utf.h"
 
@@ -88,13 +89,7 @@ double Spdlog(const std::vector<std::string>& aLines, const std::string& aHostFi
 }  // namespace
 
 int main() {
-  std::string machine = (fs::temp_directory_path() / ("orvanta-log-bench-" + std::to_string(::getpid()))).string();
-  sim::MachineCreate(machine, sim::MachineConfig{});
-  sim::ProcessRecord self;
-  self.Image = "C:\\Users\\User\\Downloads\\Setup.exe";
-  self.CommandLine = "\"C:\\Users\\User\\Downloads\\Setup.exe\"";
-  self.CurrentDirectory = "C:\\Users\\User\\Downloads\\";
-  sim::ProcessAttachNew(machine, self);
+  const std::string machine = BenchMachineAttach("orvanta-log-bench");
 
   const std::vector<Text> lines = LinesMake();
   std::vector<std::string> utf8;

@@ -44,16 +44,6 @@ class TLockGuard {
   TLock& FLock;
 };
 
-// Keeps the caller's last Windows error across the logging.
-class TLastErrorKept {
- public:
-  TLastErrorKept() : FError(win::GetLastError()) {}
-  ~TLastErrorKept() { win::SetLastError(FError); }
-
- private:
-  win::DWORD FError;
-};
-
 Text ReplaceAll(Text aText, TextView aWhat, TextView aWith) {
   for (std::size_t at = aText.find(aWhat); at != Text::npos; at = aText.find(aWhat, at + aWith.size()))
     aText.replace(at, aWhat.size(), aWith);
@@ -276,7 +266,7 @@ void TDebug::Log(const Text& sInfo) {
   if (!LoggingEnabled.load(std::memory_order_acquire)) return;
   TLogChannel* channel = LogEngine();
   if (!channel) return;
-  TLastErrorKept keep;
+  TLastErrorKeeper keep;
   channel->LogMessage(ReplaceAll(sInfo, u"~", u"\r\n"));
 }
 
@@ -284,7 +274,7 @@ void TDebug::LogColored(std::uint32_t aColor, const Text& aText) {
   if (!LoggingEnabled.load(std::memory_order_acquire)) return;
   TLogChannel* channel = LogEngine();
   if (!channel) return;
-  TLastErrorKept keep;
+  TLastErrorKeeper keep;
   channel->LogColored(aColor, aText);
 }
 

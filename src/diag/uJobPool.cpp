@@ -210,22 +210,20 @@ void TJob::ExecuteFns() {
 
 void TJob::PerformanceCalculateAverages() {
   TPoolLock lock(FPool);
+  // One figure's minimum, maximum and total.
+  auto add = [](std::int64_t& aMin, std::int64_t& aMax, std::int64_t& aTotal, std::int64_t aValue) {
+    aMin = std::min(aMin, aValue);
+    aMax = std::max(aMax, aValue);
+    aTotal += aValue;
+  };
   for (const TJobFnCallInfo& info : FnList) {
     TJobHandler* h = info.Handler;
     if (!h) continue;
     h->RunsCount += 1;
-    h->TimeMin = std::min(h->TimeMin, info.TimeTotal);
-    h->TimeMax = std::max(h->TimeMax, info.TimeTotal);
-    h->TimeTotal += info.TimeTotal;
-    h->KernelTimeMin = std::min(h->KernelTimeMin, info.TimeInKernel);
-    h->KernelTimeMax = std::max(h->KernelTimeMax, info.TimeInKernel);
-    h->KernelTimeTotal += info.TimeInKernel;
-    h->UserModeTimeMin = std::min(h->UserModeTimeMin, info.TimeInUserMode);
-    h->UserModeTimeMax = std::max(h->UserModeTimeMax, info.TimeInUserMode);
-    h->UserModeTimeTotal += info.TimeInUserMode;
-    h->CyclesMin = std::min(h->CyclesMin, info.Cycles);
-    h->CyclesMax = std::max(h->CyclesMax, info.Cycles);
-    h->CyclesTotal += info.Cycles;
+    add(h->TimeMin, h->TimeMax, h->TimeTotal, info.TimeTotal);
+    add(h->KernelTimeMin, h->KernelTimeMax, h->KernelTimeTotal, info.TimeInKernel);
+    add(h->UserModeTimeMin, h->UserModeTimeMax, h->UserModeTimeTotal, info.TimeInUserMode);
+    add(h->CyclesMin, h->CyclesMax, h->CyclesTotal, info.Cycles);
     h->TimeAverageLast100 = (h->TimeAverageLast100 * 99 + static_cast<double>(info.TimeTotal)) / 100;
   }
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/win32api_base.h"
 #include "platform/win32api_types.h"
 #include "rtl/Exception.h"
 #include "rtl/Variant.h"
@@ -71,6 +72,19 @@ std::int64_t VariantToInt64(const Variant& aValue);
 bool TextHasChar(TextView aText, char16_t aChar);
 
 // ---- Result texts for log lines --------------------------------------------------------
+
+// Keeps the thread's last error across work done after the call that set it (a log line
+// written between a call and the reading of its error).
+class TLastErrorKeeper {
+ public:
+  TLastErrorKeeper() : FError(win::GetLastError()) {}
+  ~TLastErrorKeeper() { win::SetLastError(FError); }
+  TLastErrorKeeper(const TLastErrorKeeper&) = delete;
+  TLastErrorKeeper& operator=(const TLastErrorKeeper&) = delete;
+
+ private:
+  win::DWORD FError;
+};
 
 // "OK" when bResult, else WindowsErrorText of this thread's last error. Call it right after
 // the operation it describes.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/utf.h"
+
 namespace logfile {
 
 void TByteBuffer::Grow(size_t aAtLeast) {
@@ -17,35 +19,7 @@ void TByteBuffer::Grow(size_t aAtLeast) {
 
 size_t Utf8Append(TByteBuffer& aOut, TextView aText) {
   unsigned char* start = aOut.Extend(aText.size() * 3);
-  unsigned char* p = start;
-  const char16_t* s = aText.data();
-  const char16_t* end = s + aText.size();
-  while (s < end) {
-    char32_t c = *s++;
-    if (c < 0x80) {
-      *p++ = static_cast<unsigned char>(c);
-      continue;
-    }
-    if (c < 0x800) {
-      *p++ = static_cast<unsigned char>(0xC0 | (c >> 6));
-      *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-      continue;
-    }
-    if (c >= 0xD800 && c <= 0xDBFF && s < end && *s >= 0xDC00 && *s <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (*s++ - 0xDC00);
-      // Four bytes for two code units: within the three per unit reserved.
-      *p++ = static_cast<unsigned char>(0xF0 | (c >> 18));
-      *p++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-      *p++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-      *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-      continue;
-    }
-    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-    *p++ = static_cast<unsigned char>(0xE0 | (c >> 12));
-    *p++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-    *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
-  }
-  size_t written = static_cast<size_t>(p - start);
+  const size_t written = TextToUtf8Into(aText, reinterpret_cast<char*>(start));
   aOut.Shrink(aOut.Size() - aText.size() * 3 + written);
   return written;
 }

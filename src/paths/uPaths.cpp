@@ -535,17 +535,6 @@ TPath Prefixed(const TPath& aPath) {
   return path;
 }
 
-// Keeps the thread's last error across work done after the call that set it.
-class TLastErrorKeeper {
- public:
-  TLastErrorKeeper() : FError(win::GetLastError()) {}
-  ~TLastErrorKeeper() { win::SetLastError(FError); }
-  TLastErrorKeeper(const TLastErrorKeeper&) = delete;
-  TLastErrorKeeper& operator=(const TLastErrorKeeper&) = delete;
-
- private:
-  win::DWORD FError;
-};
 
 bool IsLinkToFolder(const Text& aPrefixedPath) {
   const win::DWORD attributes = win::GetFileAttributesW(aPrefixedPath.c_str());

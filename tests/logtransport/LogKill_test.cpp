@@ -8,20 +8,25 @@
 
 #include "LogTestSupport.h"
 #include "TestSupport.h"
+#include "logtransport/LogFileKey.h"
 
 namespace {
 
-TEST(LogKill, AKilledWriterLosesNoWholeEntry) {
-  const Text key = u"5A3C5A3C5A3C5A3C";
+// Starts the helper that logs to aPath from several threads ("THREADS [ENTRIES]" in aArgs).
+bool WriterStart(const Text& aPath, const Text& aKey, const Text& aArgs, win::PROCESS_INFORMATION& aInformation) {
   const Text helper = testsupport::HelperProgram("logkill_writer");
-  const Text path = testsupport::ScratchFolder() + u"\\Setup.exe 2024-05-17 09-41-07 4312.log";
-  Text commandLine = u"\"" + helper + u"\" \"" + path + u"\" " + key + u" 4";
+  Text commandLine = u"\"" + helper + u"\" \"" + aPath + u"\" " + aKey + u" " + aArgs;
   win::STARTUPINFOW si{};
   si.cb = sizeof si;
+  return win::CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, win::FALSE, 0, nullptr, nullptr,
+                             &si, &aInformation) != win::FALSE;
+}
+
+TEST(LogKill, AKilledWriterLosesNoWholeEntry) {
+  const Text key = LogFileKeyForm();
+  const Text path = testsupport::ScratchFolder() + u"\\Setup.exe 2024-05-17 09-41-07 4312.log";
   win::PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(win::CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, win::FALSE, 0, nullptr, nullptr,
-                                  &si, &pi))
-      << win::GetLastError();
+  ASSERT_TRUE(WriterStart(path, key, u"4", pi)) << win::GetLastError();
 
   // Killed once a good number of entries is on disk.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -70,16 +75,10 @@ TEST(LogKill, AKilledWriterLosesNoWholeEntry) {
 }
 
 TEST(LogKill, WhatIsQueuedAtTheEndIsWrittenByTheFinalisation) {
-  const Text key = u"5A3C5A3C5A3C5A3C";
-  const Text helper = testsupport::HelperProgram("logkill_writer");
+  const Text key = LogFileKeyForm();
   const Text path = testsupport::ScratchFolder() + u"\\Setup.log";
-  Text commandLine = u"\"" + helper + u"\" \"" + path + u"\" " + key + u" 3 20000";
-  win::STARTUPINFOW si{};
-  si.cb = sizeof si;
   win::PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(win::CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, win::FALSE, 0, nullptr, nullptr,
-                                  &si, &pi))
-      << win::GetLastError();
+  ASSERT_TRUE(WriterStart(path, key, u"3 20000", pi)) << win::GetLastError();
   EXPECT_EQ(win::WaitForSingleObject(pi.hProcess, 60000), win::WAIT_OBJECT_0);
   win::DWORD code = 1;
   EXPECT_TRUE(win::GetExitCodeProcess(pi.hProcess, &code));

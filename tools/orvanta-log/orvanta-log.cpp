@@ -19,6 +19,7 @@
 #include "HostFileSource.h"
 #include "logtransport/LogFileKey.h"
 #include "logtransport/LogFileReader.h"
+#include "platform/sim/machine.h"
 #include "platform/utf.h"
 
 namespace {
@@ -27,34 +28,13 @@ std::atomic<bool> gStop{false};
 
 void StopOnSignal(int) { gStop = true; }
 
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
 
 void PrintJson(const TLogEntry& e) {
-  std::string line = "{\"time\":" + JsonText(LogTimeText(e.Time) + "Z") + ",\"time100ns\":" + std::to_string(e.Time) +
+  std::string line = "{\"time\":" + sim::JsonEscape(LogTimeText(e.Time) + "Z") + ",\"time100ns\":" + std::to_string(e.Time) +
                      ",\"process\":" + std::to_string(e.ProcessId) + ",\"thread\":" + std::to_string(e.ThreadId) +
-                     ",\"app\":" + JsonText(TextToUtf8(e.AppName)) + ",\"channel\":" + JsonText(TextToUtf8(e.Channel)) +
-                     ",\"kind\":" + JsonText(LogEntryKindName(e.Kind)) + ",\"color\":" + std::to_string(e.Color) +
-                     ",\"text\":" + JsonText(TextToUtf8(e.Text)) + "}\n";
+                     ",\"app\":" + sim::JsonEscape(TextToUtf8(e.AppName)) + ",\"channel\":" + sim::JsonEscape(TextToUtf8(e.Channel)) +
+                     ",\"kind\":" + sim::JsonEscape(LogEntryKindName(e.Kind)) + ",\"color\":" + std::to_string(e.Color) +
+                     ",\"text\":" + sim::JsonEscape(TextToUtf8(e.Text)) + "}\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
 }
 

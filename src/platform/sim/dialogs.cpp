@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/fail.h"
 #include "platform/sim/machine.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
@@ -19,13 +20,8 @@ namespace win {
 
 namespace {
 
-template <class R>
-R Fail(DWORD aError, R aResult) {
-  SetLastError(aError);
-  return aResult;
-}
+using sim::Fail;
 
-constexpr DWORD kNotReady = 21;  // ERROR_NOT_READY: this program runs on no machine
 
 struct Button {
   Text Caption;
@@ -88,7 +84,7 @@ Text ProgramFileName() {
 }  // namespace
 
 int MessageBoxW(HWND, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
-  if (!sim::CurrentProcess()) return Fail(kNotReady, 0);
+  if (!sim::CurrentProcess()) return Fail(sim::kErrorNotReady, 0);
   std::vector<Button> buttons;
   std::optional<int> closeId;
   switch (uType & MB_TYPEMASK) {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/sim/fail.h"
 #include "platform/sim/handles.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/registry.h"
@@ -45,11 +46,7 @@ DWORD ErrnoToError(int e) {
   }
 }
 
-template <class R>
-R Fail(DWORD aError, R aResult) {
-  SetLastError(aError);
-  return aResult;
-}
+using sim::Fail;
 
 Text CurrentDirectoryGet();
 

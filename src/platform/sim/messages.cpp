@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/sim/fail.h"
 #include "platform/sim/clock.h"
 #include "platform/sim/windows.h"
 #include "platform/win32api.h"
@@ -21,11 +22,7 @@ namespace win {
 
 namespace {
 
-template <class R>
-R Fail(DWORD aError, R aResult) {
-  SetLastError(aError);
-  return aResult;
-}
+using sim::Fail;
 
 struct Queue {
   std::deque<MSG> Posted;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/fail.h"
 #include "platform/sim/handles.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/process.h"
@@ -162,11 +163,7 @@ class OpenedProcess : public sim::ProcessObject {
   DWORD Access = 0;
 };
 
-template <class R>
-R Fail(DWORD aError, R aResult) {
-  SetLastError(aError);
-  return aResult;
-}
+using sim::Fail;
 
 DWORD OwnIntegrity() {
   const sim::ProcessRecord* self = sim::CurrentProcess();

@@ -3,6 +3,7 @@
 // (state/windows), so that FindWindowW of any process of the machine finds them. A window of
 // a process that has ended is gone, whatever its row says. Showing or hiding a top-level
 // window appends a "window" event to the machine's event log.
+#include "platform/sim/fail.h"
 #include "platform/sim/windows.h"
 
 #include <algorithm>
@@ -20,13 +21,8 @@ namespace win {
 
 namespace {
 
-template <class R>
-R Fail(DWORD aError, R aResult) {
-  SetLastError(aError);
-  return aResult;
-}
+using sim::Fail;
 
-constexpr DWORD kNotReady = 21;  // ERROR_NOT_READY: this program runs on no machine
 
 // The desktop shell's window: the machine's one window of a process that runs no program.
 constexpr DWORD kShellThreadId = 1;  // thread ids of recorded processes are not host ids
@@ -481,7 +477,7 @@ BOOL UpdateWindow(HWND hWnd) {
 }
 
 HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
-  if (!sim::CurrentProcess()) return Fail(kNotReady, HWND(nullptr));
+  if (!sim::CurrentProcess()) return Fail(sim::kErrorNotReady, HWND(nullptr));
   for (const auto& t : MachineWindows()) {
     if (lpClassName && !NameEquals(lpClassName, t.ClassName)) continue;
     if (lpWindowName && !NameEquals(lpWindowName, t.Title)) continue;
