@@ -94,8 +94,9 @@ bool IsReservedDeviceName(TextView aPart) {
   for (char16_t c : base) up.push_back(UpAscii(c));
   if (up == u"CON" || up == u"PRN" || up == u"AUX" || up == u"NUL" || up == u"CONIN$" || up == u"CONOUT$")
     return true;
-  if (up.size() == 4 && (up.compare(0, 3, u"COM") == 0 || up.compare(0, 3, u"LPT") == 0) && up[3] >= u'1' &&
-      up[3] <= u'9')
+  // Windows takes the superscript digits of Latin-1 for digits here too: COM¹ is COM1.
+  if (up.size() == 4 && (up.compare(0, 3, u"COM") == 0 || up.compare(0, 3, u"LPT") == 0) &&
+      ((up[3] >= u'1' && up[3] <= u'9') || up[3] == u'\u00B9' || up[3] == u'\u00B2' || up[3] == u'\u00B3'))
     return true;
   return false;
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -77,6 +78,20 @@ PeStub PeStubRead(const std::string& aStub) {
   stub.Dirs = stub.Opt + (magic == 0x10B ? 96 : 112);
   std::uint32_t dirCount = Get(image, stub.Dirs - 4, 4);
   if (dirCount < 5 || stub.FileAlign == 0 || stub.SectionAlign == 0) throw notPe();
+  // What the loader needs to map it: every section and data directory inside the file and
+  // the image, none on top of another. A stub that breaks this would give an installer that
+  // does not start, or one whose new section lands on its code.
+  auto damaged = [&](const std::string& aWhy) {
+    return PackError("--stub " + aStub + ": not a Windows executable (" + aWhy + ")");
+  };
+  auto powerOfTwo = [](std::uint32_t v) { return v && !(v & (v - 1)); };
+  if (!powerOfTwo(stub.FileAlign) || stub.FileAlign > 0x10000 || !powerOfTwo(stub.SectionAlign))
+    throw damaged("impossible alignments");
+  if (dirCount > 16 || stub.Dirs + 8 * std::uint64_t{dirCount} > stub.Opt + optSize)
+    throw damaged("the data directories do not fit the optional header");
+  const std::uint32_t sizeOfImage = Get(image, stub.Opt + 56, 4);
+  if (sizeOfImage > 0x7FFFFFFF || sizeOfHeaders > image.size()) throw damaged("impossible image or header size");
+  if (stub.Sections == 0) throw damaged("no sections");
   if (Get(image, stub.Dirs + 2 * 8, 4) || Get(image, stub.Dirs + 2 * 8 + 4, 4))
     throw PackError("--stub " + aStub + ": already carries resources");
   if (Get(image, stub.Dirs + 4 * 8, 4))
@@ -84,10 +99,18 @@ PeStub PeStubRead(const std::string& aStub) {
 
   std::size_t table = stub.Opt + optSize;
   std::uint64_t firstRaw = image.size();
+  using Range = std::pair<std::uint64_t, std::uint64_t>;  // [first, end)
+  std::vector<Range> raws, virtuals;
   for (std::uint32_t k = 0; k < stub.Sections; ++k) {
     std::size_t h = table + 40 * k;
     std::uint32_t va = Get(image, h + 12, 4), vsize = Get(image, h + 8, 4);
     std::uint32_t rawSize = Get(image, h + 16, 4), raw = Get(image, h + 20, 4);
+    const std::uint64_t span = vsize ? vsize : rawSize;
+    if (va < sizeOfHeaders || std::uint64_t(va) + std::max(vsize, rawSize) > sizeOfImage)
+      throw damaged("a section lies outside the image");
+    if (rawSize && raw < sizeOfHeaders) throw damaged("a section's data lies on the headers");
+    if (span) virtuals.push_back({va, va + span});
+    if (rawSize) raws.push_back({raw, std::uint64_t(raw) + rawSize});
     stub.ImageEnd = std::max<std::uint64_t>(stub.ImageEnd, std::uint64_t(va) + std::max(vsize, rawSize));
     if (rawSize) firstRaw = std::min<std::uint64_t>(firstRaw, raw);
     // A section whose data lies beyond the file: the stub was cut short (a half-copied
@@ -95,6 +118,29 @@ PeStub PeStubRead(const std::string& aStub) {
     if (rawSize && std::uint64_t(raw) + rawSize > image.size())
       throw PackError("--stub " + aStub + ": is cut short (a section ends beyond the file): not a Windows executable");
   }
+  auto overlapping = [](std::vector<Range> r) {
+    std::sort(r.begin(), r.end());
+    for (std::size_t i = 1; i < r.size(); ++i)
+      if (r[i].first < r[i - 1].second) return true;
+    return false;
+  };
+  if (overlapping(raws) || overlapping(virtuals)) throw damaged("sections lie on top of one another");
+  // The certificate table (4) holds a file offset; a stub with one was refused above.
+  std::vector<Range> directories;
+  for (std::uint32_t i = 0; i < dirCount; ++i) {
+    if (i == 4) continue;
+    std::uint32_t rva = Get(image, stub.Dirs + 8 * i, 4), size = Get(image, stub.Dirs + 8 * i + 4, 4);
+    if (!rva && !size) continue;
+    const Range r{rva, std::uint64_t(rva) + size};
+    bool inside = r.second <= sizeOfHeaders;
+    for (const Range& v : virtuals) inside = inside || (r.first >= v.first && r.second <= v.second);
+    if (!rva || r.second > sizeOfImage || !inside)
+      throw damaged("data directory " + std::to_string(i) + " lies outside the sections");
+    // The import address table (12) lies within the import data, which GNU ld counts whole as
+    // the import directory (1): it alone may overlap another.
+    if (size && i != 12) directories.push_back(r);
+  }
+  if (overlapping(directories)) throw damaged("data directories lie on top of one another");
   stub.NewHeader = table + 40 * std::size_t{stub.Sections};
   const std::size_t headerEnd = stub.NewHeader + 40;
   if (headerEnd > sizeOfHeaders || headerEnd > firstRaw || headerEnd > image.size())
@@ -253,7 +299,10 @@ void PeResourcesWrite(const std::string& aStub, const std::string& aTarget, cons
   }
   for (std::uint64_t fileEnd = std::uint64_t(rawAt) + rawSize; rawAt + pos < fileEnd; ++pos) out.put('\0');
   out.flush();
-  if (!out) throw PackError("cannot write " + aTarget);
+  if (!out) {
+    const int err = errno;
+    throw PackError("cannot write " + aTarget + (err == ENOSPC || err == EDQUOT ? ": no space left on the disk" : ""));
+  }
 }
 
 }  // namespace pack

@@ -7,9 +7,12 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "ContainerFile.h"
+#include "InputCheck.h"
 #include "PeResources.h"
 #include "Splash.h"
 #include "installer/uInstallScript.h"
@@ -50,24 +54,15 @@ struct Entry {
   std::string Container;  // host file of its container
   std::uint64_t Size = 0;
   std::uint64_t ContainerSize = 0;
+  struct stat Status {};  // when the script was checked; the file must stay so until packed
 };
 
-std::string Quoted(const Text& aEntry) { return "'" + TextToUtf8(aEntry) + "'"; }
+std::string Quoted(const Text& aEntry) { return "'" + pack::MessageText(TextToUtf8(aEntry)) + "'"; }
 
-std::string ReadWhole(const std::string& aPath, const char* aWhat) {
-  std::ifstream f(aPath, std::ios::binary);
-  if (!f) throw PackError(std::string("cannot read the ") + aWhat + " " + aPath);
-  std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  if (f.bad()) throw PackError(std::string("cannot read the ") + aWhat + " " + aPath);
-  return s;
-}
-
-Text FoldAscii(const Text& t) {
-  Text r = t;
-  for (char16_t& c : r)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-  return r;
-}
+// A script is held in memory whole; one this large is no list of files.
+constexpr std::uint64_t kScriptMax = 256u << 20;
+// What NTFS can hold in one part of a path, in UTF-16 units.
+constexpr std::size_t kNamePartMax = 255;
 
 // MAJOR.MINOR.RELEASE.BUILD, each 0..65535.
 bool VersionParse(const std::string& aText, std::uint16_t aParts[4]) {
@@ -86,33 +81,74 @@ bool VersionParse(const std::string& aText, std::uint16_t aParts[4]) {
 }
 
 // The entries of the script, each checked against the folder. The first fault ends it.
-std::vector<Entry> EntriesCollect(const std::string& aScriptPath, const std::string& aScript, const std::string& aFrom) {
+//
+// aFromReal is --from with its links resolved: a file reached through a link must still lie
+// below it.
+std::vector<Entry> EntriesCollect(const std::string& aScriptPath, const std::string& aScript, const std::string& aFrom,
+                                  const std::string& aFromReal) {
   std::vector<TInstallScriptEntry> parsed = InstallScriptParse(aScript);
-  if (parsed.empty()) throw PackError(aScriptPath + ": the script lists no files");
+  if (parsed.empty()) throw PackError(pack::MessageText(aScriptPath) + ": the script lists no files");
   std::vector<Entry> entries;
-  std::map<Text, int> seen;
+  // The names as the installer's file system compares them: the files, and the folders
+  // they lie in (a file and a folder cannot have one name either).
+  std::map<Text, int> seen, folders;
+  const std::string fromPrefix = aFromReal == "/" ? aFromReal : aFromReal + "/";
   for (std::size_t k = 0; k < parsed.size(); ++k) {
     const TInstallScriptEntry& p = parsed[k];
-    std::string where = aScriptPath + ":" + std::to_string(p.Line) + ": entry " + Quoted(p.Entry) + ": ";
+    std::string where =
+        pack::MessageText(aScriptPath) + ":" + std::to_string(p.Line) + ": entry " + Quoted(p.Entry) + ": ";
     Text why = InstallScriptEntryCheck(p.Entry);
-    if (!why.empty()) throw PackError(where + TextToUtf8(why));
-    auto [it, fresh] = seen.emplace(FoldAscii(p.Entry), p.Line);
+    if (!why.empty()) throw PackError(where + pack::MessageText(TextToUtf8(why), 400));
+    for (std::size_t start = 0; start <= p.Entry.size();) {
+      std::size_t end = p.Entry.find_first_of(u"\\/", start);
+      if (end == Text::npos) end = p.Entry.size();
+      if (end - start > kNamePartMax)
+        throw PackError(where + "a part of the name is longer than the " + std::to_string(kNamePartMax) +
+                        " characters a Windows file name can hold");
+      start = end + 1;
+    }
+    Text folded = pack::NameFold(p.Entry);
+    auto [it, fresh] = seen.emplace(folded, p.Line);
     if (!fresh) throw PackError(where + "names the same file as line " + std::to_string(it->second));
+    if (auto f = folders.find(folded); f != folders.end())
+      throw PackError(where + "names a folder of the entry on line " + std::to_string(f->second));
+    for (std::size_t at = folded.find(u'\\'); at != Text::npos; at = folded.find(u'\\', at + 1)) {
+      Text folder = folded.substr(0, at);
+      if (auto f = seen.find(folder); f != seen.end())
+        throw PackError(where + "lies in a folder that line " + std::to_string(f->second) + " names as a file");
+      folders.emplace(folder, p.Line);
+    }
     std::string rel = TextToUtf8(p.Entry);
     std::replace(rel.begin(), rel.end(), '\\', '/');
     std::string source = (fs::path(aFrom) / rel).string();
+    const std::string shown = pack::MessageText(source);
     struct stat st;
-    if (::stat(source.c_str(), &st) != 0) throw PackError(where + "no such file " + source);
-    if (!S_ISREG(st.st_mode)) throw PackError(where + source + " is not a file");
-    if (::access(source.c_str(), R_OK) != 0) throw PackError(where + "cannot read " + source);
+    if (::stat(source.c_str(), &st) != 0) {
+      int err = errno;
+      if (err == ENOENT || err == ENOTDIR) throw PackError(where + "no such file " + shown);
+      throw PackError(where + "cannot read " + shown + ": " + std::strerror(err));
+    }
+    if (S_ISDIR(st.st_mode)) throw PackError(where + shown + " is not a file (a folder)");
+    if (!S_ISREG(st.st_mode)) throw PackError(where + shown + " is not a file (a device, pipe or socket)");
+    if (::access(source.c_str(), R_OK) != 0) throw PackError(where + "cannot read " + shown + ": " + std::strerror(errno));
+    // Links below --from are followed; one that leads out of it would pack a file that is no
+    // part of the product.
+    char* real = ::realpath(source.c_str(), nullptr);
+    if (!real) throw PackError(where + "cannot read " + shown + ": " + std::strerror(errno));
+    std::string realPath = real;
+    std::free(real);
+    if (realPath.compare(0, fromPrefix.size(), fromPrefix) != 0)
+      throw PackError(where + shown + " is a symbolic link, or lies in a linked folder, that leads out of --from (to " +
+                      pack::MessageText(realPath) + ")");
     std::ifstream probe(source, std::ios::binary);
-    if (!probe) throw PackError(where + "cannot read " + source);
+    if (!probe) throw PackError(where + "cannot read " + shown);
     Entry e;
     e.Index = static_cast<int>(k);
     e.Line = p.Line;
     e.Name = p.Entry;
     e.Source = source;
     e.Size = static_cast<std::uint64_t>(st.st_size);
+    e.Status = st;
     entries.push_back(std::move(e));
   }
   return entries;
@@ -205,6 +241,12 @@ void ContainersWrite(std::vector<Entry>& aEntries, const std::string& aScriptPat
       if (k >= order.size() || stop) return;
       Entry& e = *order[k];
       try {
+        // A file written in place keeps its size; its times tell. Compared before and after
+        // it is read, so that the container holds one state of the file, not a mix.
+        struct stat st;
+        if (::stat(e.Source.c_str(), &st) != 0) throw PackError(std::string("cannot read it: ") + std::strerror(errno));
+        if (pack::FileChanged(e.Status, st))
+          throw PackError("the file changed since the script was checked; pack again once it is settled");
         e.ContainerSize = pack::ContainerFileWrite(
             e.Source, e.Container,
             [&](std::int64_t n) {
@@ -212,10 +254,14 @@ void ContainersWrite(std::vector<Entry>& aEntries, const std::string& aScriptPat
               if (gInterrupted) stop = true;
             },
             stop, !gAlwaysCompress);
+        if (::stat(e.Source.c_str(), &st) != 0) throw PackError(std::string("cannot read it: ") + std::strerror(errno));
+        if (pack::FileChanged(e.Status, st))
+          throw PackError("the file changed while it was packed; pack again once it is settled");
       } catch (const std::exception& x) {
         std::lock_guard<std::mutex> l(errorMutex);
         if (error.empty() && !stop) {
-          error = aScriptPath + ":" + std::to_string(e.Line) + ": entry " + Quoted(e.Name) + ": " + x.what();
+          error = pack::MessageText(aScriptPath) + ":" + std::to_string(e.Line) + ": entry " + Quoted(e.Name) + ": " +
+                  pack::MessageText(x.what(), 600);
         }
         stop = true;
       }
@@ -247,6 +293,25 @@ std::string StubBesideGet(const std::string& aTarget) {
   return (self.parent_path() / (aTarget == "windows" ? "Setup.exe" : "Setup")).string();
 }
 
+// The stub's bytes into the installer being written; a full disk says so.
+void StubCopy(const std::string& aStub, const std::string& aTarget) {
+  std::ifstream in(aStub, std::ios::binary);
+  if (!in) throw PackError("cannot read the stub " + pack::MessageText(aStub));
+  std::FILE* out = std::fopen(aTarget.c_str(), "wb");
+  if (!out) throw PackError("cannot write the installer: " + pack::WriteErrorText(errno));
+  std::vector<char> buf(1 << 20);
+  int err = 0;
+  while (!err && in) {
+    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    auto n = static_cast<std::size_t>(in.gcount());
+    if (n && std::fwrite(buf.data(), 1, n, out) != n) err = errno ? errno : EIO;
+  }
+  if (!err && std::fflush(out) != 0) err = errno;
+  if (std::fclose(out) != 0 && !err) err = errno;
+  if (err) throw PackError("cannot write the installer: " + pack::WriteErrorText(err));
+  if (in.bad()) throw PackError("cannot read the stub " + pack::MessageText(aStub));
+}
+
 // Removes what a run leaves aside unless it finished.
 struct Scratch {
   std::string Folder, Partial;
@@ -261,25 +326,45 @@ void Pack(const Options& o) {
   std::uint16_t version[4];
   if (!VersionParse(o.Version, version))
     throw PackError("--version " + o.Version + ": expected MAJOR.MINOR.RELEASE.BUILD, each 0 to 65535");
-  std::string script = ReadWhole(o.Script, "script");
-  if (!fs::is_directory(o.From)) throw PackError("--from " + o.From + ": not a folder");
-  std::vector<Entry> entries = EntriesCollect(o.Script, script, o.From);
+  std::string script = pack::InputFileRead("--script", o.Script, kScriptMax);
+  struct stat scriptStatus = pack::InputFileCheck("--script", o.Script);
+  std::string fromReal = pack::FromFolderCheck(o.From);
+  std::vector<Entry> entries = EntriesCollect(o.Script, script, o.From, fromReal);
   if (o.Stub.empty()) throw PackError("--stub: the installer program to carry the payload is needed");
   if (o.StubBeside && !fs::is_regular_file(o.Stub))
     throw PackError("no installer program for " + o.Target + " beside orvanta-pack (" + o.Stub + "): build it (" +
                     (o.Target == "windows" ? "./run windows" : "./run demo") + ") or name one with --stub");
-  if (!fs::is_regular_file(o.Stub)) throw PackError("--stub " + o.Stub + ": no such file");
+  struct stat stubStatus = pack::InputFileCheck("--stub", o.Stub);
+  if (o.Target == "linux") pack::LinuxStubCheck(o.Stub, stubStatus);
   if (o.Target == "linux" && sim::ResourceTable::Read(o.Stub))
-    throw PackError("--stub " + o.Stub + ": already carries resources");
+    throw PackError("--stub " + pack::MessageText(o.Stub) + ": already carries resources");
   // Before any file is compressed: a stub that cannot take the resources fails at once.
   if (o.Target == "windows") (void)pack::PeStubRead(o.Stub);
-  std::string splash = o.Splash.empty() ? pack::SplashBitmapBuild(240, 120) : ReadWhole(o.Splash, "splash picture");
+  std::string splash = o.Splash.empty() ? pack::SplashBitmapBuild(240, 120) : pack::SplashRead(o.Splash);
+
+  // The output replaces whatever --out names: never one of the inputs, by whatever name.
+  struct stat outStatus;
+  if (::stat(o.Out.c_str(), &outStatus) == 0) {
+    const std::string out = "--out " + pack::MessageText(o.Out);
+    if (S_ISDIR(outStatus.st_mode)) throw PackError(out + ": is a folder");
+    if (pack::FileSame(outStatus, scriptStatus)) throw PackError(out + ": is the script given with --script");
+    if (pack::FileSame(outStatus, stubStatus)) throw PackError(out + ": is the stub given with --stub");
+    struct stat splashStatus;
+    if (!o.Splash.empty() && ::stat(o.Splash.c_str(), &splashStatus) == 0 && pack::FileSame(outStatus, splashStatus))
+      throw PackError(out + ": is the picture given with --splash");
+    for (const Entry& e : entries)
+      if (pack::FileSame(outStatus, e.Status))
+        throw PackError(out + ": is the file of entry " + Quoted(e.Name) + " (" + pack::MessageText(o.Script) + ":" +
+                        std::to_string(e.Line) + ")");
+  }
 
   // Everything is written aside, next to the output, and renamed into place at the end.
   fs::path out = fs::absolute(o.Out);
   Scratch scratch;
   std::string folderTemplate = (out.parent_path() / ("." + out.filename().string() + ".parts-XXXXXX")).string();
-  if (!::mkdtemp(folderTemplate.data())) throw PackError("cannot create a folder next to " + out.string());
+  if (!::mkdtemp(folderTemplate.data()))
+    throw PackError("cannot create a folder next to " + pack::MessageText(out.string()) + ": " +
+                    pack::WriteErrorText(errno));
   scratch.Folder = folderTemplate;
   for (Entry& e : entries) e.Container = scratch.Folder + "/F" + std::to_string(e.Index);
 
@@ -295,9 +380,7 @@ void Pack(const Options& o) {
   std::string versionBlock = sim::VersionResourceBuild(version[0], version[1], version[2], version[3],
                                                        u"Orvanta - Installer", false);
   if (o.Target == "linux") {
-    std::error_code ec;
-    fs::copy_file(o.Stub, scratch.Partial, fs::copy_options::overwrite_existing, ec);
-    if (ec) throw PackError("cannot copy the stub " + o.Stub + ": " + ec.message());
+    StubCopy(o.Stub, scratch.Partial);
     sim::ResourceTable table;
     table.Add(sim::ResourceId(win::RT_RCDATA_ID), sim::ResourceId(Text(u"INSTALLSCRIPT")), 0, script);
     for (const Entry& e : entries)
@@ -306,9 +389,12 @@ void Pack(const Options& o) {
     table.Add(sim::ResourceId(win::RT_RCDATA_ID), sim::ResourceId(Text(u"SPLASH")), 0, splash);
     table.Add(sim::ResourceId(win::RT_VERSION_ID), sim::ResourceId(win::WORD(1)), 0x0409, versionBlock);
     try {
+      errno = 0;
       table.AppendTo(scratch.Partial);
     } catch (const std::exception& x) {
-      throw PackError(std::string("cannot write the installer: ") + x.what());
+      const int err = errno;
+      throw PackError(std::string("cannot write the installer: ") + x.what() +
+                      (err == ENOSPC || err == EDQUOT ? ": " + pack::WriteErrorText(err) : std::string()));
     }
   } else {
     std::vector<pack::PeResource> resources;
@@ -347,7 +433,7 @@ void Pack(const Options& o) {
   if (gInterrupted) throw PackError("interrupted");
   std::error_code ec;
   fs::rename(scratch.Partial, out, ec);
-  if (ec) throw PackError("cannot write " + out.string() + ": " + ec.message());
+  if (ec) throw PackError("cannot write " + pack::MessageText(out.string()) + ": " + ec.message());
   scratch.Partial.clear();
 }
 
@@ -390,10 +476,12 @@ int main(int argc, char** argv) {
   sa.sa_handler = OnSignal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A closed terminal ends the run as ^C does: nothing is left aside.
+  sigaction(SIGHUP, &sa, nullptr);
   try {
     Pack(o);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "orvanta-pack: %s\n", e.what());
+    std::fprintf(stderr, "orvanta-pack: %s\n", pack::MessageText(e.what(), 4000).c_str());
     return kFailed;
   }
   return 0;
