@@ -56,7 +56,7 @@ TEST_F(OrvantaPackTest, ABadEntryIsNamedWithItsLineAndNothingIsWritten) {
   };
   const Case cases[] = {
       {"missing.txt", "no such file"},
-      {"sub", "is not a file"},
+      {"sub", "names a folder of the entry on line 4"},
       {"..\\a.txt", "'..' part"},
       {"sub\\..\\..\\a.txt", "'..' part"},
       {"\\a.txt", "rooted"},

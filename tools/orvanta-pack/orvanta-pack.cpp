@@ -63,6 +63,8 @@ std::string Quoted(const Text& aEntry) { return "'" + pack::MessageText(TextToUt
 constexpr std::uint64_t kScriptMax = 256u << 20;
 // What NTFS can hold in one part of a path, in UTF-16 units.
 constexpr std::size_t kNamePartMax = 255;
+// And in a whole path (the long-path form); an entry is part of one.
+constexpr std::size_t kPathMax = 32767;
 
 // MAJOR.MINOR.RELEASE.BUILD, each 0..65535.
 bool VersionParse(const std::string& aText, std::uint16_t aParts[4]) {
@@ -89,9 +91,9 @@ std::vector<Entry> EntriesCollect(const std::string& aScriptPath, const std::str
   std::vector<TInstallScriptEntry> parsed = InstallScriptParse(aScript);
   if (parsed.empty()) throw PackError(pack::MessageText(aScriptPath) + ": the script lists no files");
   std::vector<Entry> entries;
-  // The names as the installer's file system compares them: the files, and the folders
-  // they lie in (a file and a folder cannot have one name either).
-  std::map<Text, int> seen, folders;
+  // The names as the installer's file system compares them (a file and a folder cannot have
+  // one name either).
+  std::map<Text, int, std::less<>> seen;
   const std::string fromPrefix = aFromReal == "/" ? aFromReal : aFromReal + "/";
   for (std::size_t k = 0; k < parsed.size(); ++k) {
     const TInstallScriptEntry& p = parsed[k];
@@ -99,6 +101,9 @@ std::vector<Entry> EntriesCollect(const std::string& aScriptPath, const std::str
         pack::MessageText(aScriptPath) + ":" + std::to_string(p.Line) + ": entry " + Quoted(p.Entry) + ": ";
     Text why = InstallScriptEntryCheck(p.Entry);
     if (!why.empty()) throw PackError(where + pack::MessageText(TextToUtf8(why), 400));
+    if (p.Entry.size() > kPathMax)
+      throw PackError(where + "the name is longer than the " + std::to_string(kPathMax) +
+                      " characters a Windows path can hold");
     for (std::size_t start = 0; start <= p.Entry.size();) {
       std::size_t end = p.Entry.find_first_of(u"\\/", start);
       if (end == Text::npos) end = p.Entry.size();
@@ -110,13 +115,12 @@ std::vector<Entry> EntriesCollect(const std::string& aScriptPath, const std::str
     Text folded = pack::NameFold(p.Entry);
     auto [it, fresh] = seen.emplace(folded, p.Line);
     if (!fresh) throw PackError(where + "names the same file as line " + std::to_string(it->second));
-    if (auto f = folders.find(folded); f != folders.end())
+    // Names below this one as a folder follow it in order, the first of them right after it.
+    if (auto f = seen.lower_bound(folded + u'\\'); f != seen.end() && f->first.rfind(folded + u'\\', 0) == 0)
       throw PackError(where + "names a folder of the entry on line " + std::to_string(f->second));
     for (std::size_t at = folded.find(u'\\'); at != Text::npos; at = folded.find(u'\\', at + 1)) {
-      Text folder = folded.substr(0, at);
-      if (auto f = seen.find(folder); f != seen.end())
+      if (auto f = seen.find(TextView(folded).substr(0, at)); f != seen.end())
         throw PackError(where + "lies in a folder that line " + std::to_string(f->second) + " names as a file");
-      folders.emplace(folder, p.Line);
     }
     std::string rel = TextToUtf8(p.Entry);
     std::replace(rel.begin(), rel.end(), '\\', '/');
