@@ -300,6 +300,8 @@ TEST_F(PackInputTest, TheOutputIsNeverOneOfTheInputs) {
       {FRoot / "splash.png", "is the picture given with --splash"},
       {FRoot / "files" / "sub" / "b.txt", "is the file of entry 'sub\\b.txt'"},
       {FRoot / "a-linked.txt", "is the file of entry 'a.txt'"},
+      {"/dev/null", "--out /dev/null: is a device, pipe or socket, not a file"},
+      {FRoot / "files", "is a folder"},
   };
   const std::string before = Names(FRoot) + Names(FRoot / "files") + HostFileRead(FRoot / "script.txt") +
                              HostFileRead(FRoot / "a-linked.txt") + HostFileRead(FRoot / "splash.png");
@@ -313,6 +315,7 @@ TEST_F(PackInputTest, TheOutputIsNeverOneOfTheInputs) {
                 HostFileRead(FRoot / "a-linked.txt") + HostFileRead(FRoot / "splash.png"),
             before);
   EXPECT_EQ(fs::file_size(FRoot / "stub"), stubSize);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
 TEST_F(PackInputTest, AStubThatCannotWorkIsRefused) {

@@ -351,6 +351,8 @@ void Pack(const Options& o) {
   if (::stat(o.Out.c_str(), &outStatus) == 0) {
     const std::string out = "--out " + pack::MessageText(o.Out);
     if (S_ISDIR(outStatus.st_mode)) throw PackError(out + ": is a folder");
+    // The installer is renamed into place: a device or pipe there would be replaced, not written.
+    if (!S_ISREG(outStatus.st_mode)) throw PackError(out + ": is a device, pipe or socket, not a file");
     if (pack::FileSame(outStatus, scriptStatus)) throw PackError(out + ": is the script given with --script");
     if (pack::FileSame(outStatus, stubStatus)) throw PackError(out + ": is the stub given with --stub");
     struct stat splashStatus;
