@@ -176,6 +176,7 @@ void LinuxStubCheck(const std::string& aStub, const struct stat& aStatus) {
   } catch (const PackError& x) {
     throw PackError(what + ": cannot read it: " + x.what());
   }
+  if (ph.size() < phnum * phentsize) throw notElf("the program headers lie beyond the end of the file: cut short?");
   bool loads = false;
   for (std::uint64_t k = 0; k < phnum; ++k) {
     const std::size_t p = static_cast<std::size_t>(k * phentsize);
