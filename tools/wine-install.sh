@@ -46,7 +46,9 @@ windows_product_check() {
   grep -q '^Subsystem[[:space:]]*00000002' <<<"$dump" || { echo "$exe: not a GUI program"; status=1; }
   grep -q 'gnu_debuglink\|\.gnu_deb' <<<"$("$arch-w64-mingw32-objdump" -h "$exe")" ||
     { echo "$exe: no debug link"; status=1; }
-  for want in 'Type: 24' 'INSTALLSCRIPT' 'Type: 16' 'SPLASH' 'F0' 'F37'; do
+  # Resource types 10 (RCDATA), 16 (version), 24 (manifest); the named RCDATA entries.
+  for want in 'Entry: ID: 0x00000a,' 'Entry: ID: 0x000010,' 'Entry: ID: 0x000018,' ': INSTALLSCRIPT,' ': SPLASH,' \
+      ': F0,' ': F37,'; do
     grep -q "$want" <<<"$dump" || { echo "$exe: resource '$want' missing"; status=1; }
   done
   grep -q 'Microsoft.Windows.Common-Controls' "$exe" && grep -q 'requestedExecutionLevel' "$exe" ||
@@ -87,6 +89,14 @@ wine32_probe() {
 wi_run() {
   local out=$1; shift
   if [ -n "$out" ]; then "${WINE_RUN[@]}" "$@" >"$out" 2>&1; else "${WINE_RUN[@]}" "$@" >/dev/null 2>&1; fi
+}
+
+# The installer in the downloads folder, with a time limit: a dialog nobody answers must not
+# stall the run.
+wi_setup() {
+  local out=$1; shift
+  if [ -n "$out" ]; then timeout 300 "${WINE_RUN[@]}" 'C:\Downloads\Orvanta Setup\Setup.exe' "$@" >"$out" 2>&1
+  else timeout 300 "${WINE_RUN[@]}" 'C:\Downloads\Orvanta Setup\Setup.exe' "$@" >/dev/null 2>&1; fi
 }
 
 wi_fail() { echo "install $WI_ARCH: FAILED: $*"; WI_STATUS=1; }
@@ -134,25 +144,73 @@ wine_install() {
   cp "$helper" "$WI_DIR/wine-helper.exe"
   chown -R 65534:65534 "$WI_C/Downloads" "$WI_DIR" 2>/dev/null || true
   local h; h=$(win_path "$WI_DIR/wine-helper.exe")
+  # Wine prefers its own (builtin) DLL for every name it implements, wherever a program looks:
+  # a planted DLL would never be taken, with or without our hardening. For the DLLs the
+  # installer loads at run time it is told to prefer a DLL found on the search path, as Windows
+  # does, so that only the installer's own search keeps the planted ones out. The imports stay
+  # builtin: Windows maps them from its known DLLs, which this Wine does not model.
+  local runtime="version,dbghelp,comctl32,uxtheme,dwmapi,cryptbase" i
+  for i in "${!WINE_RUN[@]}"; do
+    [[ ${WINE_RUN[$i]} == WINEDLLOVERRIDES=* ]] && WINE_RUN[$i]="${WINE_RUN[$i]};$runtime=n,b"
+  done
 
   # Whether this Wine takes a DLL from a program's folder at all: a program that loads one by
   # name, with the default search, from the same folder.
   local wine_shows=0
   wi_run "$WI_DIR/load.txt" 'C:\Downloads\Orvanta Setup\wine-helper.exe' load version.dll || true
-  if [ -f "$dl/version.dll.loaded" ]; then
+  if [ -f "$dl/version.dll.loaded" ] && grep -q '(the marker DLL)' "$WI_DIR/load.txt"; then
     wine_shows=1; rm -f "$dl"/*.loaded
     wi_ok "control: a program with the default DLL search takes version.dll from its folder ($(tr -d '\r' <"$WI_DIR/load.txt"))"
   else
     wi_ok "control: this Wine does not take version.dll from a program's folder ($(tr -d '\r' <"$WI_DIR/load.txt")); the planted DLLs show nothing here"
   fi
 
-  # Run 1: first installation.
+  # The installer takes the Windows version from the file version of the system's
+  # shell32.dll. Wine's carries 6.0 (it maps its own shell32 for any file of that name in the
+  # system folder, so a prefix cannot say otherwise): to the installer that is Windows Vista,
+  # which it declines with a message and exit code 5, before the splash shows and before it
+  # installs anything. What it does up to there is checked in any case; the installation itself
+  # where Wine's shell32 says Windows 7 or later.
+  local shell32=$WI_C/windows/system32/shell32.dll version=0.0 at
+  at=$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$shell32" | head -n 1 | cut -d: -f1 || true)
+  [ -n "$at" ] && version=$(od -An -tu2 -j $((at + 8)) -N 4 "$shell32" | awk '{ print $2 "." $1 }')
+  local supported=0
+  case $version in 6.0|5.*|0.*) ;; *) supported=1 ;; esac
+
+  # What would say that a planted DLL was loaded.
+  wi_planted_check() {
+    local loaded; loaded=$(cd "$dl" && ls *.loaded 2>/dev/null | tr '\n' ' ' || true)
+    if [ -n "$loaded" ]; then wi_fail "DLLs planted next to Setup.exe were loaded: $loaded"
+    elif [ $wine_shows = 1 ]; then wi_ok "none of the DLLs planted next to Setup.exe was loaded (${planted[*]})"
+    fi
+  }
+
+  # Run 1: first installation, as a user starts it.
   wi_run "$WI_DIR/splash.txt" "$h" window Orvanta 60 &
-  local watch=$! rc=0
-  wi_run "" "$setup" || rc=$?
+  local watch=$!
+  wi_run "$WI_DIR/press0.txt" "$h" press "Orvanta - Installer" OK 60 &
+  local press0=$! rc=0
+  wi_setup "" || rc=$?
   wait $watch || true
-  [ $rc = 10 ] && wi_ok "first installation: exit code 10" || wi_fail "first installation: exit code $rc, not 10"
   wi_splash_check
+  wi_log >"$WI_DIR/log.txt" 2>&1 || wi_fail "the log in C:\\ProgramData\\Orvanta\\Logs cannot be read: $(tail -n 2 "$WI_DIR/log.txt")"
+  wi_expect_log "[Installer] Params: "
+  wi_expect_log "[Installer] Installer terminated"
+  if [ $supported = 0 ]; then
+    wait $press0 || true
+    if [ $rc = 5 ] && grep -q '^text: The version of Windows that you are using is not supported by Orvanta' "$WI_DIR/press0.txt"; then
+      wi_ok "Wine's shell32.dll is $version: \"not supported\" shown and answered, exit code 5"
+    else
+      wi_fail "Wine's shell32.dll is $version: exit code $rc, not 5, or no message: $(tr -d '\r' <"$WI_DIR/press0.txt")"
+    fi
+    wi_planted_check
+    echo "install $WI_ARCH: the installation itself is not run: Wine's shell32.dll is $version, which the installer takes for Windows Vista"
+    [ $WI_STATUS = 0 ] || { echo "--- the installer's log:"; tail -n 60 "$WI_DIR/log.txt"; }
+    wine_env_end
+    return $WI_STATUS
+  fi
+  kill $press0 2>/dev/null || true; wait $press0 2>/dev/null || true
+  [ $rc = 10 ] && wi_ok "first installation: exit code 10" || wi_fail "first installation: exit code $rc, not 10"
   wi_installed_check "$install" "$arch_dir"
   local starts=$WI_C/ProgramData/Orvanta/Vexlon-starts.txt
   local want="-Installer \"$setup\" -FirstRunAfterInstall True"
@@ -166,10 +224,7 @@ wine_install() {
   wi_expect_log "[Installer] Conclusion: RestartNeeded = False"
   wi_expect_log "[Installer] Started Vexlon: OK"
   wi_expect_log "[Installer] Installer terminated"
-  local loaded; loaded=$(cd "$dl" && ls *.loaded 2>/dev/null | tr '\n' ' ' || true)
-  if [ -n "$loaded" ]; then wi_fail "DLLs planted next to Setup.exe were loaded: $loaded"
-  elif [ $wine_shows = 1 ]; then wi_ok "none of the DLLs planted next to Setup.exe was loaded (${planted[*]})"
-  fi
+  wi_planted_check
 
   # Run 2: over the installation, with Vexlon.exe held open and the product registered, so
   # that both dialogs show; a person answers them.
@@ -181,7 +236,7 @@ wine_install() {
   local press1=$!
   wi_run "$WI_DIR/press2.txt" "$h" press "Restart Needed" "I will do it later" 120 &
   local press2=$!
-  rc=0; wi_run "" "$setup" || rc=$?
+  rc=0; wi_setup "" || rc=$?
   wait $press1 || wi_fail "\"Already installed\" not answered: $(tr -d '\r' <"$WI_DIR/press1.txt" | tail -n 1)"
   wait $press2 || wi_fail "\"Restart Needed\" not answered: $(tr -d '\r' <"$WI_DIR/press2.txt" | tail -n 1)"
   grep -q 'same version (4.2.1)' "$WI_DIR/press1.txt" && wi_ok "\"Already installed\": $(grep '^text: It looks' "$WI_DIR/press1.txt" | tr -d '\r'); Re-Install pressed" ||
@@ -209,7 +264,7 @@ wine_install() {
   # reported as a problem whose call stack names our routines, read from Setup.exe.debug.
   rm -f "$install/Icons/Help.ico"; mkdir -p "$install/Icons/Help.ico"
   chown -R 65534:65534 "$install/Icons" 2>/dev/null || true
-  rc=0; wi_run "" "$setup" -RequestedElevation True -Hidden || rc=$?
+  rc=0; wi_setup "" -RequestedElevation True -Hidden || rc=$?
   [ $rc = 10 ] && wi_ok "installation with a blocked target: exit code 10" || wi_fail "installation with a blocked target: exit code $rc, not 10"
   wi_log >"$WI_DIR/log.txt" 2>&1 || true
   if grep -q '^.*\[Problem\].*Help.ico' "$WI_DIR/log.txt" && grep -q 'InstallRun' "$WI_DIR/log.txt"; then
@@ -237,7 +292,8 @@ wi_splash_check() {
   (( (ex & 0x8) != 0 )) || bad+=" not topmost (exstyle $ex);"
   local cx=$(( (sw - 501) / 2 )) cy=$(( (sh - 337) / 2 ))
   (( x >= cx - 1 && x <= cx + 1 && y >= cy - 1 && y <= cy + 1 )) || bad+=" at $x,$y, not centred ($cx,$cy);"
-  if [ -z "$bad" ]; then wi_ok "splash: 501x337 at $x,$y on a ${sw}x${sh} screen (centred), no caption or border, topmost"
+  local shown=shown; [[ $line == *' hidden '* ]] && shown="made (not shown)"
+  if [ -z "$bad" ]; then wi_ok "splash window $shown: 501x337 at $x,$y on a ${sw}x${sh} screen (centred), no caption or border, topmost"
   else wi_fail "splash:$bad ($line)"; fi
 }
 

@@ -3,6 +3,9 @@
 // DLLs the installer uses, it shows whether any of them was taken from the installer's folder.
 #include <windows.h>
 
+// Tells a program that loaded the DLL by name whether it got this one.
+extern "C" __declspec(dllexport) int OrvantaMarker() { return 1; }
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE aInstance, DWORD aReason, LPVOID) {
   if (aReason != DLL_PROCESS_ATTACH) return TRUE;
   wchar_t self[MAX_PATH + 16] = {}, process[MAX_PATH] = {};

@@ -2,14 +2,15 @@
 // under Wine (tools/wine-install.sh). A test program of the Windows builds that looks at the
 // real system from outside the installer, so it talks to the API directly.
 //
-//   wine-helper window CAPTION SECONDS         waits for a visible top-level window titled
-//                                              CAPTION and prints its geometry and styles
+//   wine-helper window CAPTION SECONDS         waits for a top-level window titled CAPTION
+//                                              (shown or not) and prints its geometry and styles
 //   wine-helper press CAPTION BUTTON SECONDS   waits for the window titled CAPTION (a task
 //                                              dialog), prints the texts in it and presses the
 //                                              button labelled BUTTON
 //   wine-helper hold FILE SECONDS              keeps FILE open (others may read it, nobody may
 //                                              write, rename or delete it) for SECONDS
-//   wine-helper load DLL                       loads DLL by name, with the default search
+//   wine-helper load DLL                       loads DLL by name, with the default search, and
+//                                              says whether it is the marker DLL
 //
 // Output goes to standard output, one line per fact; exit status 0 on success, 1 when the
 // window, button or file was not found in time.
@@ -48,21 +49,22 @@ std::wstring TextOf(HWND w) {
 
 struct TFind {
   std::wstring Caption;
+  bool bHiddenToo = false;
   HWND Found = nullptr;
 };
 
 BOOL CALLBACK TopLevelVisit(HWND w, LPARAM p) {
   auto* f = reinterpret_cast<TFind*>(p);
-  if (::IsWindowVisible(w) && TextOf(w) == f->Caption) {
+  if ((f->bHiddenToo || ::IsWindowVisible(w)) && TextOf(w) == f->Caption) {
     f->Found = w;
     return FALSE;
   }
   return TRUE;
 }
 
-HWND WindowWait(const std::wstring& aCaption, int iSeconds) {
+HWND WindowWait(const std::wstring& aCaption, int iSeconds, bool bHiddenToo = false) {
   for (int i = 0; i < iSeconds * 10; ++i) {
-    TFind f{aCaption};
+    TFind f{aCaption, bHiddenToo};
     ::EnumWindows(TopLevelVisit, reinterpret_cast<LPARAM>(&f));
     if (f.Found) return f.Found;
     ::Sleep(100);
@@ -76,7 +78,8 @@ BOOL CALLBACK ChildVisit(HWND w, LPARAM p) {
 }
 
 int Window(const std::wstring& aCaption, int iSeconds) {
-  HWND w = WindowWait(aCaption, iSeconds);
+  // A window made hidden counts too: its place and styles are set when it is made.
+  HWND w = WindowWait(aCaption, iSeconds, true);
   if (!w) {
     std::printf("window: no window \"%s\" within %d s\n", Utf8(aCaption).c_str(), iSeconds);
     return 1;
@@ -88,8 +91,8 @@ int Window(const std::wstring& aCaption, int iSeconds) {
   ::GetClientRect(w, &c);
   wchar_t cls[256] = {};
   ::GetClassNameW(w, cls, 256);
-  std::printf("window \"%s\" class %s at %ld,%ld size %ldx%ld client %ldx%ld style 0x%08lX exstyle 0x%08lX screen %dx%d\n",
-              Utf8(aCaption).c_str(), Utf8(cls).c_str(), r.left, r.top, r.right - r.left, r.bottom - r.top,
+  std::printf("window \"%s\" %s class %s at %ld,%ld size %ldx%ld client %ldx%ld style 0x%08lX exstyle 0x%08lX screen %dx%d\n",
+              Utf8(aCaption).c_str(), ::IsWindowVisible(w) ? "visible" : "hidden", Utf8(cls).c_str(), r.left, r.top, r.right - r.left, r.bottom - r.top,
               c.right - c.left, c.bottom - c.top, static_cast<unsigned long>(::GetWindowLongW(w, GWL_STYLE)),
               static_cast<unsigned long>(::GetWindowLongW(w, GWL_EXSTYLE)), ::GetSystemMetrics(SM_CXSCREEN),
               ::GetSystemMetrics(SM_CYSCREEN));
@@ -155,7 +158,9 @@ int Load(const std::wstring& aDll) {
   }
   wchar_t path[MAX_PATH] = {};
   ::GetModuleFileNameW(m, path, MAX_PATH);
-  std::printf("load: %s loaded from %s\n", Utf8(aDll).c_str(), Utf8(path).c_str());
+  const bool marker = ::GetProcAddress(m, "OrvantaMarker") != nullptr;
+  std::printf("load: %s loaded from %s (%s)\n", Utf8(aDll).c_str(), Utf8(path).c_str(),
+              marker ? "the marker DLL" : "not the marker DLL");
   return 0;
 }
 

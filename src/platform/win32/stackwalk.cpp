@@ -329,8 +329,16 @@ Text DebugLinkFileGet(const Text& aPath) {
       if (FileReadAt(f, std::uint64_t(peAt) + 24 + optionalSize, sections.data(), static_cast<::DWORD>(sections.size())))
         for (std::uint16_t i = 0; i < sectionCount && name.empty(); ++i) {
           const unsigned char* h = sections.data() + std::size_t(i) * 40;
-          // A stripped image has no string table for long names: the name is cut to 8 bytes.
-          if (std::memcmp(h, ".gnu_deb", 8) != 0) continue;
+          // A long section name is "/" and the offset of the name in the COFF string table,
+          // which the linker keeps for these names even in a stripped image.
+          char longName[16] = {};
+          if (h[0] == '/') {
+            std::uint32_t at = 0;
+            for (int k = 1; k < 8 && h[k] >= '0' && h[k] <= '9'; ++k) at = at * 10 + (h[k] - '0');
+            std::uint64_t strings = LittleAt<std::uint32_t>(pe + 12) + std::uint64_t(LittleAt<std::uint32_t>(pe + 16)) * 18;
+            if (LittleAt<std::uint32_t>(pe + 12) == 0 || !FileReadAt(f, strings + at, longName, 15)) continue;
+          }
+          if (std::strcmp(longName, ".gnu_debuglink") != 0 && std::memcmp(h, ".gnu_deb", 8) != 0) continue;
           std::uint32_t size = LittleAt<std::uint32_t>(h + 16), at = LittleAt<std::uint32_t>(h + 20);
           std::uint32_t used = std::min(LittleAt<std::uint32_t>(h + 8), size);
           if (used == 0) used = size;
