@@ -144,25 +144,20 @@ wine_install() {
   cp "$helper" "$WI_DIR/wine-helper.exe"
   chown -R 65534:65534 "$WI_C/Downloads" "$WI_DIR" 2>/dev/null || true
   local h; h=$(win_path "$WI_DIR/wine-helper.exe")
-  # Wine prefers its own (builtin) DLL for every name it implements, wherever a program looks:
-  # a planted DLL would never be taken, with or without our hardening. For the DLLs the
-  # installer loads at run time it is told to prefer a DLL found on the search path, as Windows
-  # does, so that only the installer's own search keeps the planted ones out. The imports stay
-  # builtin: Windows maps them from its known DLLs, which this Wine does not model.
-  local runtime="version,dbghelp,comctl32,uxtheme,dwmapi,cryptbase" i
-  for i in "${!WINE_RUN[@]}"; do
-    [[ ${WINE_RUN[$i]} == WINEDLLOVERRIDES=* ]] && WINE_RUN[$i]="${WINE_RUN[$i]};$runtime=n,b"
-  done
-
   # Whether this Wine takes a DLL from a program's folder at all: a program that loads one by
   # name, with the default search, from the same folder.
   local wine_shows=0
   wi_run "$WI_DIR/load.txt" 'C:\Downloads\Orvanta Setup\wine-helper.exe' load version.dll || true
   if [ -f "$dl/version.dll.loaded" ] && grep -q '(the marker DLL)' "$WI_DIR/load.txt"; then
     wine_shows=1; rm -f "$dl"/*.loaded
-    wi_ok "control: a program with the default DLL search takes version.dll from its folder ($(tr -d '\r' <"$WI_DIR/load.txt"))"
+    wi_ok "control: a program with the default DLL search takes version.dll from its folder"
   else
-    wi_ok "control: this Wine does not take version.dll from a program's folder ($(tr -d '\r' <"$WI_DIR/load.txt")); the planted DLLs show nothing here"
+    # Wine takes its own (builtin) DLL for every name it implements, wherever a program looks;
+    # told to prefer DLLs found on the search path instead, it applies that to the imports and
+    # delayed imports of its own DLLs as well, which Windows takes from the system folder
+    # (known DLLs): the planted DLLs can show nothing either way.
+    rm -f "$dl"/*.loaded
+    wi_ok "control: Wine does not take a planted DLL even for a program with the default search ($(tr -d '\r' <"$WI_DIR/load.txt")): the DLL-search hardening cannot be shown under Wine"
   fi
 
   # The installer takes the Windows version from the file version of the system's
@@ -328,19 +323,24 @@ windows_screenshot() {
   mkdir -p "$dir"
   cp "build/windows/$arch/Setup.exe" "build/mingw-$arch/tools/wine-helper/wine-helper.exe" "$dir/"
   chown -R 65534:65534 "$dir" 2>/dev/null || true
-  "${WINE_RUN[@]}" "$(win_path "$dir/Setup.exe")" >/dev/null 2>&1 &
-  local setup=$!
-  local line
+  timeout 120 "${WINE_RUN[@]}" "$(win_path "$dir/Setup.exe")" >/dev/null 2>&1 &
+  local setup=$! line display
+  display=$(sed -n 's/.*DISPLAY=\(:[0-9]*\).*/\1/p' <<<"${WINE_RUN[*]}")
   line=$("${WINE_RUN[@]}" "$(win_path "$dir/wine-helper.exe")" window Orvanta 60 2>&1 | tr -d '\r' | grep '^window' || true)
-  if [ -n "$line" ]; then
+  sleep 2  # painted
+  if [[ $line == *' visible '* ]]; then
     local geo; geo=$(sed -E 's/.* at (-?[0-9]+),(-?[0-9]+) size ([0-9]+)x([0-9]+).*/\3x\4+\1+\2/' <<<"$line")
-    import -display "$(sed -n 's/.*DISPLAY=\(:[0-9]*\).*/\1/p' <<<"${WINE_RUN[*]}")" -window root -crop "$geo" +repage "$file"
-    echo "splash: $line"
-    echo "screenshot of the splash window: $file"
+    import -display "$display" -window root -crop "$geo" +repage "$file"
+    echo "screenshot of the splash window: $file ($line)"
+  elif [ -n "$line" ]; then
+    # Declined before the splash shows (Wine's shell32.dll version): the screen as it is.
+    import -display "$display" -window root "$file"
+    echo "the splash window was made but not shown ($line); screenshot of the screen: $file"
   else
     echo "no splash window seen"
   fi
-  kill $setup 2>/dev/null || true
+  "${WINE_RUN[@]}" "$(win_path "$dir/wine-helper.exe")" press "Orvanta - Installer" OK 5 >/dev/null 2>&1 || true
+  wait $setup || true
   wine_env_end
   [ -n "$line" ]
 }

@@ -84,8 +84,6 @@ int Window(const std::wstring& aCaption, int iSeconds) {
     std::printf("window: no window \"%s\" within %d s\n", Utf8(aCaption).c_str(), iSeconds);
     return 1;
   }
-  // Give the window a moment to reach its place (it is centred after it is made).
-  ::Sleep(500);
   RECT r{}, c{};
   ::GetWindowRect(w, &r);
   ::GetClientRect(w, &c);
@@ -126,7 +124,9 @@ int Press(const std::wstring& aCaption, const std::wstring& aButton, int iSecond
     std::printf("press: no button \"%s\" in \"%s\"\n", Utf8(aButton).c_str(), Utf8(aCaption).c_str());
     return 1;
   }
-  // A click, as the mouse would make it; the dialog ends and its window goes.
+  // A person reads first; then a click, as the mouse would make it; the dialog ends and its
+  // window goes.
+  ::Sleep(1000);
   ::PostMessageW(button, BM_CLICK, 0, 0);
   for (int i = 0; i < 50 && ::IsWindow(dialog); ++i) ::Sleep(100);
   if (::IsWindow(dialog)) {
