@@ -83,6 +83,33 @@ wine32_probe() {
   fi
 }
 
+# ---- call stacks of a stripped program ------------------------------------------------------
+
+# The Windows call-stack code takes routine names from the program's COFF symbols; a program
+# shipped stripped keeps them in a debug file beside it, named by its debug link. A stripped
+# copy of the crash-report tests must name the routines with its debug file and must not with
+# a debug file of other content (the CRC differs). Needs a wine_env.
+wine_stripped_symbols() {
+  local arch=${1:-x86_64} dir=$WINE_HOME/stripped status=0 out
+  local exe=build/mingw-$arch/tests/crashreport_tests.exe objcopy=$arch-w64-mingw32-objcopy
+  local filter='Callstack.OwnStackNamesRoutineUnitLineAndOffset:Callstack.MethodsAreClassDotMethodAndLambdasStayReadable'
+  say "wine: routine names of a stripped program from its debug file"
+  mkdir -p "$dir"
+  "$objcopy" --only-keep-debug "$exe" "$dir/crashreport_tests.exe.debug"
+  "$objcopy" --strip-all --add-gnu-debuglink="$dir/crashreport_tests.exe.debug" "$exe" "$dir/crashreport_tests.exe"
+  chown -R 65534:65534 "$dir" 2>/dev/null || true
+  out=$("${WINE_RUN[@]}" "$(win_path "$dir/crashreport_tests.exe")" --gtest_filter="$filter" --gtest_color=no 2>&1 | tr -d '\r' || true)
+  if grep -q '^\[  PASSED  \] 2 tests' <<<"$out"; then echo "stripped, with its debug file: routines named"
+  else echo "stripped, with its debug file: FAILED"; grep -E '^\[  FAILED|Expected|Which is|actual' <<<"$out" | head -n 12; status=1; fi
+  # The same name, other content: the link's CRC no longer matches, so no names.
+  cp "$exe" "$dir/crashreport_tests.exe.debug"; printf 'x' >>"$dir/crashreport_tests.exe.debug"
+  out=$("${WINE_RUN[@]}" "$(win_path "$dir/crashreport_tests.exe")" --gtest_filter="$filter" --gtest_color=no 2>&1 | tr -d '\r' || true)
+  if grep -q '^\[  FAILED  \] 2 tests' <<<"$out"; then echo "stripped, with a debug file of other content: no routine names (CRC checked)"
+  else echo "stripped, with a debug file of other content: names found anyway"; status=1; fi
+  rm -rf "$dir"
+  return $status
+}
+
 # ---- installation end to end --------------------------------------------------------------
 
 # Runs a Windows program in the prefix; $1 is a file for its output ("" for none).
