@@ -92,7 +92,7 @@ wine32_probe() {
 wine_stripped_symbols() {
   local arch=${1:-x86_64} dir=$WINE_HOME/stripped status=0 out
   local exe=build/mingw-$arch/tests/crashreport_tests.exe objcopy=$arch-w64-mingw32-objcopy
-  local filter='Callstack.OwnStackNamesRoutineUnitLineAndOffset:Callstack.MethodsAreClassDotMethodAndLambdasStayReadable'
+  local filter='Callstack.OwnStackStartsAtTheCallerInTheTestProgram:Callstack.MethodsAreClassDotMethodAndLambdasStayReadable'
   say "wine: routine names of a stripped program from its debug file"
   mkdir -p "$dir"
   "$objcopy" --only-keep-debug "$exe" "$dir/crashreport_tests.exe.debug"
