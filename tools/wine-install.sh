@@ -344,7 +344,7 @@ wi_installed_check() {
 
 windows_screenshot() {
   local arch=$1 file=$2
-  need_packages imagemagick
+  need_packages imagemagick x11-utils
   wine_env
   local dir=$WINE_HOME/work
   mkdir -p "$dir"
@@ -360,7 +360,14 @@ windows_screenshot() {
     import -display "$display" -window root -crop "$geo" +repage "$file"
     echo "screenshot of the splash window: $file ($line)"
   elif [ -n "$line" ]; then
-    # Declined before the splash shows (Wine's shell32.dll version): the screen as it is.
+    # Declined before the splash shows (Wine's shell32.dll version): the screen once the
+    # message is up.
+    local i
+    for i in $(seq 60); do
+      DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -q '"Orvanta - Installer".*[0-9][0-9]x[0-9][0-9]' && break
+      sleep 0.5
+    done
+    sleep 1
     import -display "$display" -window root "$file"
     echo "the splash window was made but not shown ($line); screenshot of the screen: $file"
   else
@@ -368,6 +375,7 @@ windows_screenshot() {
   fi
   "${WINE_RUN[@]}" "$(win_path "$dir/wine-helper.exe")" press "Orvanta - Installer" OK 5 >/dev/null 2>&1 || true
   wait $setup || true
+  "${AS_USER[@]}" env WINEPREFIX="$WINE_HOME/prefix" timeout 20 wineserver -w 2>/dev/null || true
   wine_env_end
   [ -n "$line" ]
 }
