@@ -55,7 +55,11 @@ struct TFind {
 
 BOOL CALLBACK TopLevelVisit(HWND w, LPARAM p) {
   auto* f = reinterpret_cast<TFind*>(p);
-  if ((f->bHiddenToo || ::IsWindowVisible(w)) && TextOf(w) == f->Caption) {
+  // The caption the system keeps: asking the window (WM_GETTEXT) would wait while its
+  // program is busy, and the window may be gone by then.
+  wchar_t caption[512] = {};
+  ::GetWindowTextW(w, caption, 512);
+  if ((f->bHiddenToo || ::IsWindowVisible(w)) && f->Caption == caption) {
     f->Found = w;
     return FALSE;
   }
@@ -63,11 +67,11 @@ BOOL CALLBACK TopLevelVisit(HWND w, LPARAM p) {
 }
 
 HWND WindowWait(const std::wstring& aCaption, int iSeconds, bool bHiddenToo = false) {
-  for (int i = 0; i < iSeconds * 10; ++i) {
+  for (int i = 0; i < iSeconds * 50; ++i) {
     TFind f{aCaption, bHiddenToo};
     ::EnumWindows(TopLevelVisit, reinterpret_cast<LPARAM>(&f));
     if (f.Found) return f.Found;
-    ::Sleep(100);
+    ::Sleep(20);
   }
   return nullptr;
 }
@@ -126,7 +130,7 @@ int Press(const std::wstring& aCaption, const std::wstring& aButton, int iSecond
   }
   // A person reads first; then a click, as the mouse would make it; the dialog ends and its
   // window goes.
-  ::Sleep(1000);
+  ::Sleep(2000);
   ::PostMessageW(button, BM_CLICK, 0, 0);
   for (int i = 0; i < 50 && ::IsWindow(dialog); ++i) ::Sleep(100);
   if (::IsWindow(dialog)) {
