@@ -284,10 +284,99 @@ std::vector<std::pair<std::uint32_t, std::string>> CoffSymbolsRead(const Text& a
   return out;
 }
 
+// CRC-32 (IEEE, reflected, as the GNU debug link records it) of a whole file; false when it
+// cannot be read.
+bool FileCrc32(::HANDLE aFile, std::uint32_t& aCrc) {
+  static std::uint32_t table[256] = {};
+  if (!table[1])
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      table[i] = c;
+    }
+  LARGE_INTEGER start{};
+  if (!::SetFilePointerEx(aFile, start, nullptr, FILE_BEGIN)) return false;
+  std::vector<unsigned char> buffer(1 << 16);
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (;;) {
+    ::DWORD done = 0;
+    if (!::ReadFile(aFile, buffer.data(), static_cast<::DWORD>(buffer.size()), &done, nullptr)) return false;
+    if (done == 0) break;
+    for (::DWORD i = 0; i < done; ++i) crc = table[(crc ^ buffer[i]) & 0xFF] ^ (crc >> 8);
+  }
+  aCrc = crc ^ 0xFFFFFFFFu;
+  return true;
+}
+
+// The debug file of a stripped module: the ".gnu_debuglink" section (objcopy
+// --add-gnu-debuglink) names it and carries its CRC-32; it is looked for beside the module and
+// taken only when the CRC matches, so that a debug file of another build never names routines.
+// Empty when there is none.
+Text DebugLinkFileGet(const Text& aPath) {
+  Text result;
+  ::HANDLE f = ::CreateFileW(reinterpret_cast<const wchar_t*>(aPath.c_str()), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return result;
+  unsigned char dos[64], pe[24];
+  std::string name;
+  std::uint32_t crc = 0;
+  if (FileReadAt(f, 0, dos, sizeof dos) && dos[0] == 'M' && dos[1] == 'Z') {
+    std::uint32_t peAt = LittleAt<std::uint32_t>(dos + 0x3C);
+    if (FileReadAt(f, peAt, pe, sizeof pe) && std::memcmp(pe, "PE\0\0", 4) == 0) {
+      std::uint16_t sectionCount = LittleAt<std::uint16_t>(pe + 6);
+      std::uint16_t optionalSize = LittleAt<std::uint16_t>(pe + 20);
+      std::vector<unsigned char> sections(std::size_t(sectionCount) * 40);
+      if (FileReadAt(f, std::uint64_t(peAt) + 24 + optionalSize, sections.data(), static_cast<::DWORD>(sections.size())))
+        for (std::uint16_t i = 0; i < sectionCount && name.empty(); ++i) {
+          const unsigned char* h = sections.data() + std::size_t(i) * 40;
+          // A long section name is "/" and the offset of the name in the COFF string table,
+          // which the linker keeps for these names even in a stripped image.
+          char longName[16] = {};
+          if (h[0] == '/') {
+            std::uint32_t at = 0;
+            for (int k = 1; k < 8 && h[k] >= '0' && h[k] <= '9'; ++k) at = at * 10 + (h[k] - '0');
+            std::uint64_t strings = LittleAt<std::uint32_t>(pe + 12) + std::uint64_t(LittleAt<std::uint32_t>(pe + 16)) * 18;
+            if (LittleAt<std::uint32_t>(pe + 12) == 0 || !FileReadAt(f, strings + at, longName, 15)) continue;
+          }
+          if (std::strcmp(longName, ".gnu_debuglink") != 0 && std::memcmp(h, ".gnu_deb", 8) != 0) continue;
+          std::uint32_t size = LittleAt<std::uint32_t>(h + 16), at = LittleAt<std::uint32_t>(h + 20);
+          std::uint32_t used = std::min(LittleAt<std::uint32_t>(h + 8), size);
+          if (used == 0) used = size;
+          std::vector<char> data(used);
+          if (used < 8 || used > 4096 || !FileReadAt(f, at, data.data(), used)) break;
+          std::size_t len = strnlen(data.data(), used);
+          std::size_t crcAt = (len + 4) & ~std::size_t(3);
+          if (len == 0 || crcAt + 4 > used) break;
+          name.assign(data.data(), len);
+          crc = LittleAt<std::uint32_t>(reinterpret_cast<const unsigned char*>(data.data()) + crcAt);
+        }
+    }
+  }
+  ::CloseHandle(f);
+  // A bare file name only: the link must not lead out of the module's folder.
+  if (name.empty() || name.find_first_of("/\\:") != std::string::npos) return result;
+  std::size_t slash = aPath.find_last_of(u"\\/");
+  Text candidate = (slash == Text::npos ? Text() : aPath.substr(0, slash + 1)) + Utf8ToText(name);
+  ::HANDLE d = ::CreateFileW(reinterpret_cast<const wchar_t*>(candidate.c_str()), GENERIC_READ, FILE_SHARE_READ,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  if (d == INVALID_HANDLE_VALUE) return result;
+  std::uint32_t actual = 0;
+  if (FileCrc32(d, actual) && actual == crc) result = candidate;
+  ::CloseHandle(d);
+  return result;
+}
+
 // The routine of an address from the module's COFF symbols.
 bool CoffSymbolFind(TDbgHelp& d, ::HMODULE aModule, const Text& aPath, std::uintptr_t aAddress, TStackFrameSymbol& s) {
   auto it = d.CoffSymbols.find(aModule);
-  if (it == d.CoffSymbols.end()) it = d.CoffSymbols.emplace(aModule, CoffSymbolsRead(aPath)).first;
+  if (it == d.CoffSymbols.end()) {
+    auto symbols = CoffSymbolsRead(aPath);
+    if (symbols.empty()) {
+      const Text debugFile = DebugLinkFileGet(aPath);
+      if (!debugFile.empty()) symbols = CoffSymbolsRead(debugFile);
+    }
+    it = d.CoffSymbols.emplace(aModule, std::move(symbols)).first;
+  }
   const auto& symbols = it->second;
   std::uintptr_t rva = aAddress - reinterpret_cast<std::uintptr_t>(aModule);
   auto next = std::upper_bound(symbols.begin(), symbols.end(), rva,
