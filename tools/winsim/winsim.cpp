@@ -613,7 +613,9 @@ int main(int argc, char** argv) {
     }
     if (*cHold) return Hold(MachineOpen(machine), winPath, share);
     if (*cReboot) {
-      sim::MachineReboot(MachineOpen(machine), false);
+      std::string m = MachineOpen(machine);
+      sim::MachineStateCheck(m);
+      sim::MachineReboot(m, false);
       return 0;
     }
     if (*cPending) {

@@ -70,6 +70,7 @@ win::DWORD NextPidParse(const std::string& aText, const std::string& aWhere) {
   if (lines.size() != 1) throw MachineError("damaged machine folder: " + aWhere + ": not one line with the next process id");
   auto v = Decimal(lines[0], kDwordMax);
   if (!v || *v == 0 || *v % 4) throw Damaged(aWhere, 1, "not a process id (a multiple of 4 above 0)");
+  if (*v > kDwordMax - 4) throw MachineError("the machine has used up its process ids (" + aWhere + ")");
   return static_cast<win::DWORD>(*v);
 }
 
