@@ -346,3 +346,16 @@ TEST_F(WinsimHoldTest, TenPutsToOnePathAtOnceEachLeaveOneWholeFile) {
     EXPECT_EQ(CommandRun("ls -a " + FMachine + "/drives/C/Same").out, ".\n..\nsame.bin\n");
   }
 }
+
+TEST_F(WinsimHoldTest, ARunThatFailsAfterPlacingTakesItsCopyAndFoldersBack) {
+  ASSERT_EQ(Winsim("run " + FMachine + " --at 'C:\\Kept\\p.exe' -- /bin/true").status, 0);
+  std::string before = Winsim("tree " + FMachine + " 'C:\\'").out;
+  // The answer queue cannot be written: found only once the program is in place.
+  fs::remove(FMachine + "/state/answers");
+  fs::create_directory(FMachine + "/state/answers");
+  for (const char* at : {"C:\\New\\Place\\p.exe", "C:\\Kept\\p.exe"}) {
+    Result r = Winsim("run " + FMachine + " --at '" + at + "' -- " PROBE_EXE);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_EQ(Winsim("tree " + FMachine + " 'C:\\'").out, before) << at;
+  }
+}
