@@ -107,6 +107,32 @@ TEST(Registry, The32BitViewOfSoftwareIsWow6432Node) {
   EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\OrvantaViewTest", KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
 }
 
+// The key SOFTWARE itself is redirected: its subkeys in the 32-bit view are Wow6432Node's.
+TEST(Registry, The32BitViewListsTheSubkeysOfWow6432Node) {
+  AsAdministrator admin;
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\OrvantaListTest", 0, nullptr, 0,
+                            KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(k);
+  auto listed = [](REGSAM aView) {
+    HKEY software = nullptr;
+    bool found = false;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ | aView, &software) != ERROR_SUCCESS) return false;
+    WCHAR name[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD size = 256;
+      if (RegEnumKeyExW(software, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (Text(name) == u"OrvantaListTest") found = true;
+    }
+    RegCloseKey(software);
+    return found;
+  };
+  EXPECT_TRUE(listed(KEY_WOW64_32KEY));
+  EXPECT_FALSE(listed(KEY_WOW64_64KEY));
+  EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\OrvantaListTest", KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
+}
+
 TEST(Registry, MachineKeysAreReadOnlyWithoutElevation) {
   SIM_ONLY("under Wine every process is elevated");
   HKEY k = nullptr;

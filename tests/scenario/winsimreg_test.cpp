@@ -98,3 +98,25 @@ TEST_F(WinsimRegTest, BadCallsFailWithStatus2AndChangeNothing) {
   EXPECT_EQ(Winsim("reg " + FMachine + " 'HKCU\\Software\\Vendor'").status, 2);
   EXPECT_EQ(Winsim("reg " + fs::path(FRoot / "none").string() + " 'HKCU\\Software'").status, 2);
 }
+
+TEST_F(WinsimRegTest, The32BitViewOfSoftwareIsWow6432NodeAndNumbersAreDecimalOrHex) {
+  ASSERT_EQ(Winsim("reg-set " + FMachine + " 'HKLM\\SOFTWARE\\Only64'").status, 0);
+  ASSERT_EQ(Winsim("reg-set " + FMachine + " 'HKLM\\SOFTWARE\\Only32' --view 32").status, 0);
+  // The key itself is redirected: its subkeys are the 32-bit ones and the shared Classes.
+  EXPECT_EQ(Winsim("reg " + FMachine + " 'HKLM\\SOFTWARE' --view 32").out, "Classes\\\nMicrosoft\\\nOnly32\\\n");
+  EXPECT_EQ(Winsim("reg " + FMachine + " 'HKLM\\SOFTWARE'").out,
+            "Classes\\\nMicrosoft\\\nOnly64\\\nWow6432Node\\\n");
+  ASSERT_EQ(Winsim("reg-set " + FMachine + " 'HKLM\\SOFTWARE' 'V=REG_SZ:32' --view 32").status, 0);
+  EXPECT_EQ(Winsim("reg " + FMachine + " 'HKLM\\SOFTWARE\\Wow6432Node'").out.rfind("V\tREG_SZ\t32\n", 0), 0u);
+  EXPECT_EQ(Winsim("reg " + FMachine + " 'HKLM\\SOFTWARE'").out.find("V\t"), std::string::npos);
+  // A leading zero is not octal.
+  ASSERT_EQ(Winsim("reg-set " + FMachine +
+                   " 'HKCU\\Software\\N' 'A=REG_DWORD:010' 'B=REG_DWORD:0777' 'C=REG_QWORD:0x10' 'D=REG_DWORD:0X1f'")
+                .status,
+            0);
+  EXPECT_EQ(Winsim("reg " + FMachine + " 'HKCU\\Software\\N'").out,
+            "A\tREG_DWORD\t10\nB\tREG_DWORD\t777\nC\tREG_QWORD\t16\nD\tREG_DWORD\t31\n");
+  for (const char* bad : {"0x", "0x-1", "1e3", "08.5", " 7", "0b1"}) {
+    EXPECT_EQ(Winsim("reg-set " + FMachine + " 'HKCU\\Software\\N' 'A=REG_DWORD:" + bad + "'").status, 2) << bad;
+  }
+}

@@ -3,6 +3,7 @@
 // simulated Reg* functions apply them.
 #include "reg.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -30,6 +31,12 @@ Text Logical(const std::string& aKey) {
   Text root = sim::UpcaseText(key.substr(0, slash));
   Text rest = slash == Text::npos ? Text() : key.substr(slash);  // with its leading backslash
   if (rest.find(u"\\\\") != Text::npos) throw Failure("empty key name in " + aKey);
+  for (size_t start = 1; start < rest.size();) {
+    size_t next = rest.find(u'\\', start);
+    if (next == Text::npos) next = rest.size();
+    if (next - start > 255) throw Failure("a key name has 255 characters at most: " + aKey);
+    start = next + 1;
+  }
   if (root == u"HKLM" || root == u"HKEY_LOCAL_MACHINE") return u"HKLM" + rest;
   if (root == u"HKCU" || root == u"HKEY_CURRENT_USER") return Text(u"HKU\\") + sim::kUserSid + rest;
   if (root == u"HKU" || root == u"HKEY_USERS") return u"HKU" + rest;
@@ -40,9 +47,9 @@ Text Logical(const std::string& aKey) {
 }
 
 
-bool View32(int aView) {
+bool View32(int aView, const std::string& aMachine) {
   if (aView != 64 && aView != 32) throw Failure("--view is 64 or 32");
-  return aView == 32;
+  return aView == 32 && sim::MachineConfigRead(aMachine).Bits == 64;  // 32-bit Windows has one view
 }
 
 std::string TypeName(win::DWORD aType) {
@@ -114,8 +121,14 @@ std::string TextData(const Text& aText) {
 std::uint64_t Number(const std::string& aText, std::uint64_t aMax, const std::string& aAssignment) {
   try {
     size_t used = 0;
-    if (aText.empty() || aText[0] == '-' || aText[0] == '+' || aText[0] == ' ') throw std::invalid_argument("sign");
-    unsigned long long v = std::stoull(aText, &used, 0);
+    // Decimal, or hex after 0x; a leading zero is not octal.
+    bool hex = aText.size() > 2 && aText[0] == '0' && (aText[1] == 'x' || aText[1] == 'X');
+    std::string digits = hex ? aText.substr(2) : aText;
+    if (digits.empty() || !std::isxdigit(static_cast<unsigned char>(digits[0])) ||
+        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+      throw std::invalid_argument("digits");
+    unsigned long long v = std::stoull(digits, &used, hex ? 16 : 10);
+    used += hex ? 2 : 0;
     if (used != aText.size() || v > aMax) throw std::out_of_range("range");
     return v;
   } catch (const std::exception&) {
@@ -180,7 +193,7 @@ sim::RegValue Parse(const std::string& aAssignment) {
 }  // namespace
 
 void RegPrint(const std::string& aMachine, const std::string& aKey, int aView, std::ostream& out) {
-  const bool view32 = View32(aView);
+  const bool view32 = View32(aView, aMachine);
   const Text logical = Logical(aKey);
   std::optional<sim::RegKey> key;
   std::vector<Text> subkeys;
@@ -188,7 +201,7 @@ void RegPrint(const std::string& aMachine, const std::string& aKey, int aView, s
     Text storage = sim::RegistryStoragePath(s, logical, view32);
     if (sim::RegKey* k = s.Find(storage)) {
       key = *k;
-      subkeys = s.Subkeys(storage);
+      subkeys = sim::RegistrySubkeys(s, logical, view32);
     }
     return false;
   });
@@ -203,7 +216,7 @@ void RegPrint(const std::string& aMachine, const std::string& aKey, int aView, s
 
 void RegSet(const std::string& aMachine, const std::string& aKey, const std::vector<std::string>& aAssignments,
             int aView) {
-  const bool view32 = View32(aView);
+  const bool view32 = View32(aView, aMachine);
   const Text logical = Logical(aKey);
   if (logical == u"HKLM" || logical == u"HKU" || logical == u"HKCR") throw Failure("KEY names a key below its root");
   std::vector<sim::RegValue> values;

@@ -1,4 +1,5 @@
 // winsim: the simulated Windows machine's command-line tool. Reference: docs/winsim.md.
+#include <fcntl.h>
 #include <gcrypt.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -7,8 +8,10 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/statefiles.h"
 #include "platform/win32api.h"
 #include "platform/utf.h"
 #include "reg.h"
@@ -58,47 +62,248 @@ sim::ResolvedPath ResolveOrFail(const std::string& aMachine, const std::string& 
   return r;
 }
 
-// Creates the missing folders of a Windows path inside the machine; returns the host path
-// of the entry itself.
-std::string EnsureParents(const std::string& aMachine, const std::string& aWinPath) {
+// Where a file goes in the machine, worked out whole before anything changes.
+struct Placement {
+  std::string Host;                 // host path of the file
+  std::vector<std::string> Create;  // host folders to create, outermost first
+};
+
+Placement PlacementPlan(const std::string& aMachine, const std::string& aWinPath) {
   Text path = Utf8ToText(aWinPath);
   std::replace(path.begin(), path.end(), u'/', u'\\');
-  if (path.size() < 3 || path[1] != u':' || path[2] != u'\\') throw Failure("expected a full path such as C:\\Folder\\file.exe: " + aWinPath);
-  size_t pos = 3;
-  for (;;) {
+  if (path.size() < 4 || path[1] != u':' || path[2] != u'\\')
+    throw Failure("expected a full path such as C:\\Folder\\file.exe: " + aWinPath);
+  if (path.back() == u'\\') throw Failure(aWinPath + " is a folder (it ends with \\)");
+  if (path.size() >= win::MAX_PATH) throw Failure("longer than a Windows path may be (259 characters): " + aWinPath);
+  sim::PathContext context = ContextFor(aMachine);
+  sim::ResolvedPath whole = sim::ResolvePath(context, path);
+  if (whole.Error && whole.Error != win::ERROR_PATH_NOT_FOUND)
+    throw Failure("not a usable Windows path: " + aWinPath + " (error " + std::to_string(whole.Error) + ")");
+  // The names as Windows keeps them: without trailing dots and spaces.
+  std::vector<Text> names;
+  for (size_t pos = 3;;) {
     size_t next = path.find(u'\\', pos);
+    Text name = path.substr(pos, next == Text::npos ? Text::npos : next - pos);
+    while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.pop_back();
+    if (name.empty()) throw Failure("an empty name, . or .. in " + aWinPath);
+    if (sim::NameIsReserved(name))
+      throw Failure("a name Windows keeps for a device (error 123): " + TextToUtf8(name) + " in " + aWinPath);
+    if (TextToUtf8(name).size() > 255) throw Failure("a name too long for the machine's drive: " + aWinPath);
+    names.push_back(name);
     if (next == Text::npos) break;
-    Text folder = path.substr(0, next);
-    sim::ResolvedPath r = sim::ResolvePath(ContextFor(aMachine), folder);
-    if (r.Error) throw Failure("not a usable Windows path: " + aWinPath);
-    if (!r.Exists) {
-      if (::mkdir(r.Host.c_str(), 0755) != 0) throw Failure("cannot create " + TextToUtf8(folder));
-      sim::HostAttributesSet(r.Host, win::FILE_ATTRIBUTE_DIRECTORY);
-    } else if (!r.IsDirectory) {
-      throw Failure(TextToUtf8(folder) + " is a file, not a folder");
-    }
     pos = next + 1;
   }
-  sim::ResolvedPath r = ResolveOrFail(aMachine, aWinPath);
-  if (r.IsDirectory) throw Failure(aWinPath + " is a folder");
-  return r.Host;
+  Placement p;
+  std::string host;
+  Text win = path.substr(0, 2);
+  bool missing = false;
+  for (size_t k = 0; k + 1 < names.size(); ++k) {
+    win += u"\\" + names[k];
+    if (missing) {
+      host += "/" + TextToUtf8(names[k]);
+      p.Create.push_back(host);
+      continue;
+    }
+    sim::ResolvedPath r = sim::ResolvePath(context, win);
+    if (r.Error) throw Failure("not a usable Windows path: " + aWinPath + " (error " + std::to_string(r.Error) + ")");
+    host = r.Host;
+    if (!r.Exists) {
+      missing = true;
+      p.Create.push_back(host);
+    } else if (!r.IsDirectory) {
+      throw Failure(TextToUtf8(win) + " is a file, not a folder");
+    }
+  }
+  if (missing) {
+    p.Host = host + "/" + TextToUtf8(names.back());
+    return p;
+  }
+  if (whole.Error) throw Failure("not a usable Windows path: " + aWinPath + " (error " + std::to_string(whole.Error) + ")");
+  if (whole.Exists) {
+    struct stat st;
+    if (whole.IsDirectory) throw Failure(aWinPath + " is a folder");
+    if (::lstat(whole.Host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) throw Failure(aWinPath + " is not a file");
+  }
+  p.Host = whole.Host;
+  return p;
 }
 
-void CopyInto(const std::string& aFrom, const std::string& aTo) {
-  std::string tmp = aTo + ".winsim-put";
-  std::error_code ec;
-  fs::copy_file(aFrom, tmp, fs::copy_options::overwrite_existing, ec);
-  if (ec) throw Failure("cannot copy " + aFrom + ": " + ec.message());
-  fs::rename(tmp, aTo, ec);
-  if (ec) {
-    fs::remove(tmp);
-    throw Failure("cannot place " + aTo + ": " + ec.message());
+// Copies an open file into a new one; false with errno set when a read or write fails.
+bool CopyFd(int aFrom, int aTo) {
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    ssize_t n = ::read(aFrom, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::write(aTo, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return false;
+      done += w;
+    }
+  }
+}
+
+std::string Folder(const std::string& aHost) {
+  size_t slash = aHost.rfind('/');
+  return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : aHost.substr(0, slash);
+}
+
+// Writes aFrom whole into a new file of aHost's folder under a name no other call uses, with
+// aMode; its host path. Nothing is left behind when it fails.
+std::string WriteAside(int aFrom, const std::string& aHost, const char* aTag, mode_t aMode) {
+  std::string tmpl = Folder(aHost) + "/.winsim-" + aTag + "-XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back(0);
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) throw Failure("cannot write into " + Folder(aHost) + ": " + std::strerror(errno));
+  std::string tmp(name.data());
+  bool ok = CopyFd(aFrom, fd) && ::fchmod(fd, aMode) == 0;
+  int e = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    e = errno;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    throw Failure("cannot write " + aHost + ": " + std::strerror(e));
+  }
+  return tmp;
+}
+
+// A file placed in the machine, until Keep: a failure after it takes it back out.
+class Placed {
+ public:
+  Placed(const Placement& aPlan, int aFrom, win::DWORD aAttributes) {
+    try {
+      for (const std::string& d : aPlan.Create) {
+        if (::mkdir(d.c_str(), 0755) == 0) {
+          FMade.push_back(d);
+          sim::HostAttributesSet(d, win::FILE_ATTRIBUTE_DIRECTORY);
+        } else if (errno != EEXIST || !fs::is_directory(d)) {  // another call may have made it
+          throw Failure("cannot create the folder " + d + ": " + std::strerror(errno));
+        }
+      }
+      std::string tmp = WriteAside(aFrom, aPlan.Host, "put", 0644);
+      sim::HostAttributesSet(tmp, aAttributes);
+      // The file it replaces is kept aside until the call succeeds.
+      FOld = Folder(aPlan.Host) + "/.winsim-old-" + std::to_string(::getpid());
+      if (::link(aPlan.Host.c_str(), FOld.c_str()) != 0) FOld.clear();
+      if (::rename(tmp.c_str(), aPlan.Host.c_str()) != 0) {
+        int e = errno;
+        ::unlink(tmp.c_str());
+        throw Failure("cannot place " + aPlan.Host + ": " + std::strerror(e));
+      }
+      FHost = aPlan.Host;
+    } catch (...) {
+      Undo();
+      throw;
+    }
+  }
+  ~Placed() {
+    if (!FKept) Undo();
+  }
+  void Keep() {
+    FKept = true;
+    if (!FOld.empty()) ::unlink(FOld.c_str());
+  }
+
+ private:
+  void Undo() {
+    if (!FHost.empty()) {
+      if (!FOld.empty()) ::rename(FOld.c_str(), FHost.c_str());
+      else ::unlink(FHost.c_str());
+    } else if (!FOld.empty()) {
+      ::unlink(FOld.c_str());
+    }
+    for (auto it = FMade.rbegin(); it != FMade.rend(); ++it) ::rmdir(it->c_str());
+    FHost.clear();
+    FOld.clear();
+    FMade.clear();
+  }
+  std::string FHost, FOld;
+  std::vector<std::string> FMade;
+  bool FKept = false;
+};
+
+// A host file to copy from, open; refuses what is not a regular file.
+int HostSourceOpen(const std::string& aPath) {
+  struct stat st;
+  if (::stat(aPath.c_str(), &st) != 0) {
+    if (errno == ENOENT) throw Failure("no such host file: " + aPath);
+    throw Failure("cannot reach the host file " + aPath + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) throw Failure("not a regular host file: " + aPath);
+  int fd = ::open(aPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Failure("cannot read the host file " + aPath + ": " + std::strerror(errno));
+  return fd;
+}
+
+struct FdCloser {
+  int Fd;
+  ~FdCloser() {
+    if (Fd >= 0) ::close(Fd);
+  }
+};
+
+// get: a regular file (or nothing) is written aside and renamed into place; a character
+// device or a pipe, or "-", is written through; anything else is refused.
+void HostFileWrite(const std::string& aFromHost, const std::string& aHostFile) {
+  int in = ::open(aFromHost.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  struct stat from;
+  if (in < 0 || ::fstat(in, &from) != 0 || !S_ISREG(from.st_mode)) {
+    if (in >= 0) ::close(in);
+    throw Failure("not a file the machine can read: " + aFromHost);
+  }
+  FdCloser inCloser{in};
+  auto through = [&](int aOut, const std::string& aName) {
+    if (!CopyFd(in, aOut)) throw Failure("cannot write " + aName + ": " + std::strerror(errno));
+  };
+  if (aHostFile == "-") {
+    std::cout.flush();
+    through(STDOUT_FILENO, "standard output");
+    return;
+  }
+  struct stat st;
+  bool exists = ::lstat(aHostFile.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) throw Failure("cannot reach " + aHostFile + ": " + std::strerror(errno));
+  if (exists && S_ISLNK(st.st_mode)) {
+    // A link is followed only to a device or a pipe (/dev/stdout); it is never replaced.
+    struct stat target;
+    if (::stat(aHostFile.c_str(), &target) != 0 || !(S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode)))
+      throw Failure("will not replace " + aHostFile + ": it is a symbolic link");
+    st = target;
+  }
+  if (exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
+    int out = ::open(aHostFile.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (out < 0) throw Failure("cannot write " + aHostFile + ": " + std::strerror(errno));
+    FdCloser outCloser{out};
+    through(out, aHostFile);
+    return;
+  }
+  mode_t mode;
+  if (exists) {
+    if (!S_ISREG(st.st_mode)) throw Failure("will not write " + aHostFile + ": it is not a regular file");
+    if (!(st.st_mode & 0222) || ::access(aHostFile.c_str(), W_OK) != 0)
+      throw Failure("will not replace " + aHostFile + ": it is read-only");
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  std::string tmp = WriteAside(in, aHostFile, "get", mode);
+  if (::rename(tmp.c_str(), aHostFile.c_str()) != 0) {
+    int e = errno;
+    ::unlink(tmp.c_str());
+    throw Failure("cannot write " + aHostFile + ": " + std::strerror(e));
   }
 }
 
 std::string Sha256(const std::string& aHost) {
   std::ifstream in(aHost, std::ios::binary);
-  if (!in) throw Failure("cannot read " + aHost);
+  if (!in) throw Failure("cannot read " + aHost + ": " + std::strerror(errno));
   gcry_md_hd_t h;
   gcry_md_open(&h, GCRY_MD_SHA256, 0);
   std::vector<char> buf(1 << 16);
@@ -124,16 +329,31 @@ void TreeWalk(const std::string& aHost, const std::string& aRelative, std::ostre
   for (const auto& [upper, name] : entries) {
     std::string host = aHost + "/" + name;
     std::string rel = aRelative.empty() ? name : aRelative + "\\" + name;
-    if (fs::is_directory(fs::symlink_status(host))) {
+    auto kind = fs::symlink_status(host).type();
+    if (kind == fs::file_type::directory) {
       out << rel << "\\\t-\t-\n";
       TreeWalk(host, rel, out);
-    } else {
+    } else if (kind == fs::file_type::regular) {
       out << rel << "\t" << fs::file_size(host) << "\t" << Sha256(host) << "\n";
+    } else {
+      // A host link, pipe or device put into a drive from outside: listed, never followed.
+      out << rel << "\t-\t-\n";
     }
   }
 }
 
 // ---- run ----------------------------------------------------------------------------------
+
+// A signal that asks winsim run to stop: the run's processes, in a process group of their
+// own, would not get it from the terminal.
+volatile sig_atomic_t gStopSignal = 0;
+
+void StopSignalsCatch() {
+  struct sigaction sa {};
+  sa.sa_handler = [](int aSignal) { gStopSignal = aSignal; };
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+}
 
 std::set<win::DWORD> Descendants(const std::vector<sim::ProcessState>& aTable, win::DWORD aRoot) {
   std::set<win::DWORD> tree{aRoot};
@@ -168,19 +388,18 @@ int Run(const std::string& aMachineFolder, const std::string& aIntegrity, int aB
   struct stat st;
   if (::stat(program.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(program.c_str(), X_OK) != 0)
     throw Failure("not an executable host file: " + program);
+  int programFd = HostSourceOpen(program);
+  FdCloser programCloser{programFd};
   if (aAt.empty()) {
     std::string name = fs::path(program).filename().string();
     if (fs::path(name).extension().empty()) name += ".exe";
     aAt = "C:\\Users\\User\\Downloads\\" + name;
   }
-  sim::ResolvedPath pre = sim::ResolvePath(ContextFor(machine), Utf8ToText(aAt));
-  if (pre.Error && pre.Error != win::ERROR_PATH_NOT_FOUND) throw Failure("not a usable Windows path: " + aAt);
-  if (pre.Exists && pre.IsDirectory) throw Failure(aAt + " is a folder");
-  // Everything is checked; from here on the machine changes.
-  std::string host = EnsureParents(machine, aAt);
-  CopyInto(program, host);
-  ::chmod(host.c_str(), 0755);
-  sim::HostAttributesSet(host, win::FILE_ATTRIBUTE_ARCHIVE);
+  Placement plan = PlacementPlan(machine, aAt);
+  sim::MachineStateCheck(machine);
+  // Everything is checked; from here on the machine changes. Each run writes its own copy
+  // aside and renames it into place, so runs of one program at once each start a whole one.
+  Placed placedFile(plan, programFd, win::FILE_ATTRIBUTE_ARCHIVE);
   sim::ResolvedPath placed = ResolveOrFail(machine, aAt);
   std::vector<std::pair<std::string, std::string>> queue;
   for (const auto& u : aUac) queue.emplace_back("uac", u);
@@ -199,13 +418,16 @@ int Run(const std::string& aMachineFolder, const std::string& aIntegrity, int aB
   }
   req.Record.CommandLine = cmd;
   req.Record.CurrentDirectory = req.Record.Image.substr(0, req.Record.Image.rfind('\\') + 1);
-  req.HostExecutable = host;
+  req.HostExecutable = plan.Host;
   if (bVirtualization) req.ExtraEnvironment.push_back("WINSIM_VIRTUALIZATION=1");
   // Timers run on the virtual clock unless asked otherwise; the processes it starts inherit it.
   ::unsetenv("ORV_SIM_VIRTUAL_CLOCK");
   if (!bRealClock) req.ExtraEnvironment.push_back("ORV_SIM_VIRTUAL_CLOCK=1");
+  req.NewProcessGroup = true;
   std::cout.flush();
   sim::SpawnResult spawned = sim::ProcessSpawn(machine, req, false);
+  placedFile.Keep();
+  StopSignalsCatch();
 
   // Wait for the program and every process it starts in the machine.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(aTimeout);
@@ -226,11 +448,23 @@ int Run(const std::string& aMachineFolder, const std::string& aIntegrity, int aB
       if (p.Record.Pid == spawned.Pid) firstExit = p.ExitCode;
     }
     if (!running && monitorReaped) return static_cast<int>(firstExit & 0xFF);
-    if (std::chrono::steady_clock::now() > deadline) {
+    int stop = gStopSignal;
+    if (stop || std::chrono::steady_clock::now() > deadline) {
+      // Every host process of the run ends: each process's own group (the first process's,
+      // which every host process it starts shares, and any a process made for itself).
+      pid_t ownGroup = ::getpgrp();
       for (const auto& p : table) {
-        if (tree.count(p.Record.Pid) && !p.Exited && p.HostPid > 0) ::kill(p.HostPid, SIGKILL);
+        if (!tree.count(p.Record.Pid) || p.HostPid <= 0) continue;
+        pid_t group = ::getpgid(p.HostPid);
+        if (group > 0 && group != ownGroup) ::kill(-group, SIGKILL);
+        if (p.Record.Pid == spawned.Pid) ::kill(-p.HostPid, SIGKILL);
+        if (!p.Exited) ::kill(p.HostPid, SIGKILL);
       }
       if (!monitorReaped) ::waitpid(spawned.MonitorPid, nullptr, 0);
+      if (stop) {
+        std::cerr << "winsim: stopped by signal " << stop << "; the processes were ended\n";
+        return 128 + stop;
+      }
       std::cerr << "winsim: time-out after " << aTimeout << " s; the processes still running were ended\n";
       return kTimedOut;
     }
@@ -337,7 +571,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
+    // One line, as for every other error.
+    std::cerr << "winsim: " << e.what() << " (winsim --help lists the commands)\n";
     return kUsageError;
   }
 
@@ -356,26 +591,17 @@ int main(int argc, char** argv) {
     if (*cRun) return Run(machine, integrity, bits, at, uac, answers, timeout, virtualization, realClock, program);
     if (*cPut) {
       std::string m = MachineOpen(machine);
-      if (!fs::is_regular_file(hostFile)) throw Failure("no such host file: " + hostFile);
-      sim::ResolvedPath pre = sim::ResolvePath(ContextFor(m), Utf8ToText(winPath));
-      if (pre.Error && pre.Error != win::ERROR_PATH_NOT_FOUND) throw Failure("not a usable Windows path: " + winPath);
-      std::string host = EnsureParents(m, winPath);
-      CopyInto(hostFile, host);
-      sim::HostAttributesSet(host, win::FILE_ATTRIBUTE_ARCHIVE);
+      int from = HostSourceOpen(hostFile);
+      FdCloser fromCloser{from};
+      Placement plan = PlacementPlan(m, winPath);
+      Placed(plan, from, win::FILE_ATTRIBUTE_ARCHIVE).Keep();
       return 0;
     }
     if (*cGet) {
       std::string m = MachineOpen(machine);
       sim::ResolvedPath r = ResolveOrFail(m, winPath);
       if (!r.Exists || r.IsDirectory) throw Failure("no such file in the machine: " + winPath);
-      std::string tmp = hostFile + ".winsim-get";
-      std::error_code ec;
-      fs::copy_file(r.Host, tmp, fs::copy_options::overwrite_existing, ec);
-      if (!ec) fs::rename(tmp, hostFile, ec);
-      if (ec) {
-        fs::remove(tmp, ec);
-        throw Failure("cannot write " + hostFile);
-      }
+      HostFileWrite(r.Host, hostFile);
       return 0;
     }
     if (*cTree) {
@@ -387,7 +613,9 @@ int main(int argc, char** argv) {
     }
     if (*cHold) return Hold(MachineOpen(machine), winPath, share);
     if (*cReboot) {
-      sim::MachineReboot(MachineOpen(machine), false);
+      std::string m = MachineOpen(machine);
+      sim::MachineStateCheck(m);
+      sim::MachineReboot(m, false);
       return 0;
     }
     if (*cPending) {

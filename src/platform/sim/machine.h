@@ -106,6 +106,9 @@ struct SpawnRequest {
   std::string HostExecutable;         // host path of a program that really runs; empty: recorded only
   std::vector<std::string> Arguments; // host argv[1..]
   std::vector<std::string> ExtraEnvironment;  // NAME=VALUE
+  // The host program leads a host process group of its own (its host pid is the group's
+  // id), which it and every host process it starts share, so that all can be ended at once.
+  bool NewProcessGroup = false;
 };
 
 struct SpawnResult {
@@ -155,6 +158,9 @@ void MachineReboot(const std::string& aMachine, bool bKeepCaller);
 // Upper-cases one UTF-16 code unit as NTFS compares names.
 char16_t UpcaseChar(char16_t c);
 Text UpcaseText(TextView t);
+// A name Windows keeps for a device, in any case and with any extension: CON, PRN, AUX, NUL,
+// COM1-9, LPT1-9 (and COM/LPT with a superscript 1, 2 or 3), CONIN$, CONOUT$.
+bool NameIsReserved(TextView aName);
 
 // How a Windows path maps onto the host, for one caller.
 struct PathContext {

@@ -1,5 +1,9 @@
 // The machine folder: its creation, its configuration and where the drives live.
 #include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cctype>
 #include <filesystem>
@@ -29,7 +33,18 @@ std::string DriveHostFolder(const std::string& aMachine, char aDrive) {
 
 MachineConfig MachineConfigRead(const std::string& aFolder) {
   std::ifstream in(aFolder + "/" + kConfigFile);
-  if (!in) throw MachineError("not a machine folder: " + aFolder + " (no " + kConfigFile + ")");
+  if (!in) {
+    // Missing is not a machine; there but unreadable is a damaged one.
+    int e = errno;
+    struct stat st;
+    if (::stat((aFolder + "/" + kConfigFile).c_str(), &st) != 0 && errno == ENOENT)
+      throw MachineError("not a machine folder: " + aFolder + " (no " + kConfigFile + ")");
+    throw MachineError("damaged machine folder: " + aFolder + " (cannot read " + kConfigFile + ": " +
+                       std::strerror(e ? e : EIO) + ")");
+  }
+  struct stat st;
+  if (::stat((aFolder + "/" + kConfigFile).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    throw MachineError("damaged machine folder: " + aFolder + " (" + kConfigFile + " is not a file)");
   std::string line;
   MachineConfig c;
   bool format = false;
@@ -134,6 +149,10 @@ void MachineCreate(const std::string& aFolder, const MachineConfig& aConfig) {
     FileWriteAll(tmp + "/state/answers", "");
     FileWriteAll(tmp + "/" + kConfigFile, ini.str());
     // The keys every Windows has.
+    RegStore roots;
+    roots.Create(u"HKLM");
+    roots.Create(u"HKU");
+    FileWriteAll(tmp + "/registry.txt", RegistryFormat(roots));
     RegistryTransact(tmp, [&](RegStore& r) {
       for (const char16_t* k : {u"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
                                 u"HKLM\\SYSTEM\\CurrentControlSet\\Services",

@@ -33,6 +33,20 @@ Text UpcaseText(TextView t) {
   return out;
 }
 
+bool NameIsReserved(TextView aName) {
+  // Windows looks at the name before its first dot, without trailing spaces.
+  Text base(aName.substr(0, aName.find(u'.')));
+  while (!base.empty() && base.back() == u' ') base.pop_back();
+  base = UpcaseText(base);
+  if (base == u"CON" || base == u"PRN" || base == u"AUX" || base == u"NUL" || base == u"CONIN$" || base == u"CONOUT$")
+    return true;
+  if (base.size() == 4 && (base.compare(0, 3, u"COM") == 0 || base.compare(0, 3, u"LPT") == 0)) {
+    char16_t d = base[3];
+    return (d >= u'1' && d <= u'9') || d == u'\u00B9' || d == u'\u00B2' || d == u'\u00B3';
+  }
+  return false;
+}
+
 namespace {
 
 bool IsSep(char16_t c) { return c == u'\\'; }

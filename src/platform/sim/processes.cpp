@@ -14,6 +14,7 @@
 #include <map>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/statefiles.h"
 #include "platform/sim/tables.h"
 
 namespace sim {
@@ -23,12 +24,9 @@ namespace {
 win::DWORD PidAllocate(const std::string& aMachine) {
   // Called with the machine lock held. Windows process ids are multiples of 4.
   std::string path = StatePath(aMachine, "nextpid");
-  win::DWORD pid = 1000;
-  {
-    std::ifstream in(path);
-    in >> pid;
-  }
-  FileWriteAll(path, std::to_string(pid + 4) + "\n");
+  win::DWORD pid = NextPidParse(StateFileRead(path), path);
+  if (pid > 0xFFFFFFFFu - 4) throw MachineError("the machine has used up its process ids (" + path + ")");
+  FileReplaceAtomically(path, std::to_string(pid + 4) + "\n");
   return pid;
 }
 
@@ -117,42 +115,27 @@ void SafeAppend(const char* aPath, const char* aData, size_t aLen) {
 std::vector<ProcessState> ProcessTableRead(const std::string& aMachine) {
   std::vector<ProcessState> out;
   std::map<win::DWORD, size_t> index;
-  for (const auto& line : TableLinesRead(StatePath(aMachine, "processes"))) {
-    auto f = TableFieldsSplit(line);
-    if (f.size() < 7) continue;
+  std::string processesPath = StatePath(aMachine, "processes");
+  for (auto& r : ProcessesParse(StateFileRead(processesPath), processesPath)) {
     ProcessState s;
-    try {
-      s.Record.Pid = static_cast<win::DWORD>(std::stoul(f[0]));
-      s.Record.Parent = static_cast<win::DWORD>(std::stoul(f[1]));
-      s.Record.Integrity = static_cast<win::DWORD>(std::stoul(f[2]));
-      s.Record.Bits = std::stoi(f[3]);
-    } catch (const std::exception&) {
-      continue;
-    }
-    s.Record.Image = f[4];
-    s.Record.CommandLine = f[5];
-    s.Record.CurrentDirectory = f[6];
+    s.Record = std::move(r);
     index[s.Record.Pid] = out.size();
     out.push_back(std::move(s));
   }
   std::map<win::DWORD, pid_t> monitors;
-  for (const auto& line : TableLinesRead(StatePath(aMachine, "hostpids"))) {
-    unsigned long pid = 0;
-    long host = 0, monitor = 0;
-    int fields = std::sscanf(line.c_str(), "%lu %ld %ld", &pid, &host, &monitor);
-    if (fields >= 2 && index.count(static_cast<win::DWORD>(pid))) {
-      out[index[static_cast<win::DWORD>(pid)]].HostPid = static_cast<pid_t>(host);
-      if (fields == 3) monitors[static_cast<win::DWORD>(pid)] = static_cast<pid_t>(monitor);
-    }
+  std::string hostpidsPath = StatePath(aMachine, "hostpids");
+  for (const auto& row : HostPidsParse(StateFileRead(hostpidsPath), hostpidsPath)) {
+    if (!index.count(row.Pid)) continue;
+    out[index[row.Pid]].HostPid = row.Host;
+    if (row.Monitor) monitors[row.Pid] = row.Monitor;
   }
-  for (const auto& line : TableLinesRead(StatePath(aMachine, "exits"))) {
-    unsigned long pid = 0, code = 0;
-    if (std::sscanf(line.c_str(), "%lu %lu", &pid, &code) == 2 && index.count(static_cast<win::DWORD>(pid))) {
-      auto& s = out[index[static_cast<win::DWORD>(pid)]];
-      if (s.Exited) continue;
-      s.Exited = true;
-      s.ExitCode = static_cast<win::DWORD>(code);
-    }
+  std::string exitsPath = StatePath(aMachine, "exits");
+  for (const auto& row : ExitsParse(StateFileRead(exitsPath), exitsPath)) {
+    if (!index.count(row.Pid)) continue;
+    auto& s = out[index[row.Pid]];
+    if (s.Exited) continue;
+    s.Exited = true;
+    s.ExitCode = row.ExitCode;
   }
   // A host process that is gone without a recorded exit was killed with its monitor
   // (a reboot, a time-out): it has ended.
@@ -242,6 +225,7 @@ SpawnResult ProcessSpawn(const std::string& aMachine, SpawnRequest aRequest, boo
   std::string pidText = std::to_string(result.Pid);
   std::string exitEventHead = "{\"type\":\"process-exit\",\"pid\":" + pidText + ",\"exitCode\":";
   char line[256];
+  const bool newGroup = aRequest.NewProcessGroup;
 
   pid_t outer = ::fork();
   if (outer < 0) throw MachineError(std::string("fork: ") + std::strerror(errno));
@@ -254,9 +238,12 @@ SpawnResult ProcessSpawn(const std::string& aMachine, SpawnRequest aRequest, boo
     pid_t child = ::fork();
     if (child < 0) ::_exit(1);
     if (child == 0) {
+      if (newGroup) ::setpgid(0, 0);
       ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
+    // Both sides set the group, so that it is in place before the host pid is recorded.
+    if (newGroup) ::setpgid(child, child);
     size_t n = 0;
     std::memcpy(line, pidText.data(), pidText.size());
     n = pidText.size();

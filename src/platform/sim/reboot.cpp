@@ -1,11 +1,14 @@
 // A simulated restart of the machine: every process ends, the delayed moves are carried
 // out in the order they were recorded, and the machine starts again.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "platform/sim/machine.h"
@@ -55,6 +58,13 @@ std::vector<std::pair<Text, Text>> PendingRenamesRead(const std::string& aMachin
 
 void MachineReboot(const std::string& aMachine, bool bKeepCaller) {
   MachineConfig config = MachineConfigRead(aMachine);
+  // What the restart reads and writes is checked before anything changes: the registry and
+  // the process table can be read, the event log can take the reboot line.
+  PendingRenamesRead(aMachine);
+  std::string events = aMachine + "/events.jsonl";
+  int log = ::open(events.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (log < 0) throw MachineError("cannot write " + events + ": " + std::strerror(errno));
+  ::close(log);
   // Every process ends, as at a shutdown: their handles and holds go with them.
   pid_t me = ::getpid();
   std::vector<pid_t> victims;

@@ -2,7 +2,11 @@
 // (Wow6432Node), access checks by integrity level, and the Reg* functions.
 #include "platform/sim/registry.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -30,38 +34,61 @@ std::string Hex(const std::string& d) {
   return out;
 }
 
-std::string Unhex(const std::string& h) {
+// Lower-case hex pairs -> bytes; nullopt for anything else.
+std::optional<std::string> Unhex(const std::string& h) {
+  if (h.size() % 2) return std::nullopt;
+  auto v = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
   std::string out;
-  auto v = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
-  for (size_t i = 0; i + 1 < h.size(); i += 2) out += static_cast<char>(v(h[i]) * 16 + v(h[i + 1]));
+  for (size_t i = 0; i < h.size(); i += 2) {
+    int hi = v(h[i]), lo = v(h[i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out += static_cast<char>(hi * 16 + lo);
+  }
   return out;
 }
 
-RegStore Load(const std::string& aMachine) {
-  RegStore s;
-  std::ifstream in(StorePath(aMachine));
-  std::string line;
-  while (std::getline(in, line)) {
-    auto f = TableFieldsSplit(line);
-    if (f.size() == 2 && f[0] == "K") {
-      s.Create(Utf8ToText(f[1]));
-    } else if (f.size() == 5 && f[0] == "V") {
-      RegKey& k = s.Create(Utf8ToText(f[1]));
-      k.Values.push_back({Utf8ToText(f[2]), static_cast<win::DWORD>(std::stoul(f[3])), Unhex(f[4])});
-    }
+// A decimal DWORD as the store writes it: digits only, no sign, no leading zero.
+std::optional<win::DWORD> DecimalDword(const std::string& t) {
+  if (t.empty() || t.size() > 10 || (t.size() > 1 && t[0] == '0')) return std::nullopt;
+  unsigned long long v = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + static_cast<unsigned>(c - '0');
   }
-  return s;
+  if (v > 0xFFFFFFFFull) return std::nullopt;
+  return static_cast<win::DWORD>(v);
+}
+
+// UTF-8 that converts to UTF-16 and back unchanged.
+std::optional<Text> ExactText(const std::string& u) {
+  Text t = Utf8ToText(u);
+  if (TextToUtf8(t) != u) return std::nullopt;
+  return t;
+}
+
+RegStore Load(const std::string& aMachine) {
+  std::string path = StorePath(aMachine);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw MachineError("damaged machine folder: cannot read " + path + ": " + std::strerror(errno));
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(fd);
+      throw MachineError("damaged machine folder: cannot read " + path + ": " + std::strerror(e));
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return RegistryParse(text, path);
 }
 
 void Save(const std::string& aMachine, const RegStore& s) {
-  std::ostringstream out;
-  for (const auto& k : s.FKeys) {
-    out << "K\t" << TableFieldEscape(TextToUtf8(k.Path)) << "\n";
-    for (const auto& v : k.Values)
-      out << "V\t" << TableFieldEscape(TextToUtf8(k.Path)) << "\t" << TableFieldEscape(TextToUtf8(v.Name)) << "\t"
-          << v.Type << "\t" << Hex(v.Data) << "\n";
-  }
-  FileReplaceAtomically(StorePath(aMachine), out.str());
+  FileReplaceAtomically(StorePath(aMachine), RegistryFormat(s));
 }
 
 Text ParentOf(const Text& p) {
@@ -70,6 +97,79 @@ Text ParentOf(const Text& p) {
 }
 
 }  // namespace
+
+std::string RegistryFormat(const RegStore& s) {
+  std::ostringstream out;
+  for (const auto& k : s.FKeys) {
+    out << "K\t" << TableFieldEscape(TextToUtf8(k.Path)) << "\n";
+    for (const auto& v : k.Values)
+      out << "V\t" << TableFieldEscape(TextToUtf8(k.Path)) << "\t" << TableFieldEscape(TextToUtf8(v.Name)) << "\t"
+          << v.Type << "\t" << Hex(v.Data) << "\n";
+  }
+  out << "E\n";
+  return out.str();
+}
+
+RegStore RegistryParse(const std::string& aText, const std::string& aWhere) {
+  RegStore s;
+  size_t lineNo = 0;
+  auto damaged = [&](const std::string& why) {
+    return MachineError("damaged registry " + aWhere + (lineNo ? " (line " + std::to_string(lineNo) + ")" : "") +
+                        ": " + why);
+  };
+  if (aText.empty()) throw damaged("the file is empty");
+  if (aText.back() != '\n') throw damaged("the last line has no line end (the file is cut short)");
+  RegKey* current = nullptr;
+  bool ended = false;
+  size_t pos = 0;
+  while (pos < aText.size()) {
+    size_t end = aText.find('\n', pos);
+    std::string line = aText.substr(pos, end - pos);
+    pos = end + 1;
+    ++lineNo;
+    if (ended) throw damaged("text after the end line");
+    auto f = TableFieldsSplit(line);
+    if (line == "E") {
+      ended = true;
+    } else if (f[0] == "K" && f.size() == 2) {
+      auto path = ExactText(f[1]);
+      if (!path) throw damaged("a key path that is not UTF-8");
+      Text u = UpcaseText(*path);
+      if (lineNo == 1 && u != u"HKLM") throw damaged("the first key is not HKLM");
+      if (u != u"HKLM" && u != u"HKU" && u.rfind(u"HKLM\\", 0) != 0 && u.rfind(u"HKU\\", 0) != 0)
+        throw damaged("a key outside HKLM and HKU");
+      size_t start = 0;
+      for (;;) {
+        size_t slash = path->find(u'\\', start);
+        size_t len = (slash == Text::npos ? path->size() : slash) - start;
+        if (len == 0 || len > 255) throw damaged("a key name that is empty or longer than 255 characters");
+        if (slash == Text::npos) break;
+        start = slash + 1;
+      }
+      if (s.Find(*path)) throw damaged("a key listed twice");
+      Text parent = ParentOf(*path);
+      if (!parent.empty() && !s.Find(parent)) throw damaged("a key before its parent");
+      s.FKeys.push_back(RegKey{*path, {}});
+      current = &s.FKeys.back();
+    } else if (f[0] == "V" && f.size() == 5) {
+      if (!current || f[1] != TextToUtf8(current->Path)) throw damaged("a value away from its key");
+      auto name = ExactText(f[2]);
+      if (!name) throw damaged("a value name that is not UTF-8");
+      for (const auto& v : current->Values)
+        if (UpcaseText(v.Name) == UpcaseText(*name)) throw damaged("a value listed twice");
+      auto type = DecimalDword(f[3]);
+      if (!type) throw damaged("a value type that is not a decimal DWORD");
+      auto data = Unhex(f[4]);
+      if (!data) throw damaged("value data that is not pairs of lower-case hex digits");
+      current->Values.push_back({*name, *type, *data});
+    } else {
+      throw damaged("not a K, V or E line");
+    }
+  }
+  if (!ended) throw damaged("no end line (the file is cut short)");
+  if (s.FKeys.empty()) throw damaged("no keys");
+  return s;
+}
 
 RegKey* RegStore::Find(const Text& aPath) {
   Text u = UpcaseText(aPath);
@@ -192,7 +292,8 @@ Text ApplyView(const Text& aPath, bool bView32) {
   if (!bView32) return aPath;
   Text u = UpcaseText(aPath);
   const Text software = u"HKLM\\SOFTWARE";
-  if (!StartsWithKey(u, software) || u == software) return aPath;
+  if (!StartsWithKey(u, software)) return aPath;
+  if (u == software) return aPath + u"\\Wow6432Node";  // the key itself is redirected too
   if (StartsWithKey(u, software + u"\\WOW6432NODE")) return aPath;
   const Text classes = software + u"\\CLASSES";
   if (StartsWithKey(u, classes)) {
@@ -221,6 +322,18 @@ Text RegistryStoragePath(const RegStore& s, const Text& aLogical, bool bView32) 
     return machine;
   }
   return ApplyView(aLogical, bView32);
+}
+
+std::vector<Text> RegistrySubkeys(const RegStore& s, const Text& aLogical, bool bView32) {
+  Text storage = RegistryStoragePath(s, aLogical, bView32);
+  std::vector<Text> names = s.Subkeys(storage);
+  // A 32-bit process sees SOFTWARE\Wow6432Node as SOFTWARE, and the shared Classes in it.
+  if (bView32 && UpcaseText(aLogical) == u"HKLM\\SOFTWARE" && const_cast<RegStore&>(s).Find(u"HKLM\\SOFTWARE\\Classes")) {
+    auto upper = [](const Text& a, const Text& b) { return UpcaseText(a) < UpcaseText(b); };
+    auto at = std::lower_bound(names.begin(), names.end(), Text(u"Classes"), upper);
+    if (at == names.end() || UpcaseText(*at) != u"CLASSES") names.insert(at, u"Classes");
+  }
+  return names;
 }
 
 }  // namespace sim
@@ -255,6 +368,7 @@ struct Caller {
   std::string Machine;
   DWORD Integrity = sim::kIntegrityMedium;
   bool Wow64 = false;
+  bool Machine64 = true;
 };
 
 std::optional<Caller> CallerGet() {
@@ -264,7 +378,8 @@ std::optional<Caller> CallerGet() {
   c.Machine = sim::MachineFolderHost();
   c.Integrity = p->Integrity;
   try {
-    c.Wow64 = p->Bits == 32 && sim::CurrentPathContext().MachineBits == 64;
+    c.Machine64 = sim::CurrentPathContext().MachineBits == 64;
+    c.Wow64 = p->Bits == 32 && c.Machine64;
   } catch (const sim::MachineError&) {
     return std::nullopt;
   }
@@ -272,6 +387,7 @@ std::optional<Caller> CallerGet() {
 }
 
 bool View32For(const Caller& c, REGSAM sam) {
+  if (!c.Machine64) return false;  // 32-bit Windows has one view and ignores the flags
   if (sam & KEY_WOW64_64KEY) return false;
   if (sam & KEY_WOW64_32KEY) return true;
   return c.Wow64;
@@ -494,8 +610,12 @@ LSTATUS RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD) {
 
 LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, DWORD* lpcchName, DWORD*, LPWSTR, DWORD*, FILETIME* ft) {
   if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
+  // The view the key was opened in, as OnKey takes it.
+  auto located = Locate(hKey, nullptr);
+  auto caller = CallerGet();
+  bool view32 = located && located->second ? located->second->View32 : caller && caller->Wow64;
   return OnKey(hKey, KEY_ENUMERATE_SUB_KEYS, false, [&](RegStore& s, RegKey& k) -> LSTATUS {
-    auto names = s.Subkeys(k.Path);
+    auto names = located ? sim::RegistrySubkeys(s, located->first, view32) : s.Subkeys(k.Path);
     if (dwIndex >= names.size()) return ERROR_NO_MORE_ITEMS;
     const Text& n = names[dwIndex];
     if (*lpcchName < n.size() + 1) return ERROR_MORE_DATA;

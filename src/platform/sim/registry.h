@@ -33,6 +33,12 @@ class RegStore {
   std::vector<RegKey> FKeys;
 };
 
+// The store as registry.txt holds it, and back: K and V lines, then an end line "E".
+// RegistryParse throws MachineError, naming aWhere and the line, for anything that is not a
+// whole store written by RegistryFormat (so a damaged file is never read as a smaller one).
+std::string RegistryFormat(const RegStore& aStore);
+RegStore RegistryParse(const std::string& aText, const std::string& aWhere);
+
 // Runs aChange on the machine's store under its lock and saves the store when aChange
 // returns true. Throws MachineError when the machine folder cannot be used.
 void RegistryTransact(const std::string& aMachine, const std::function<bool(RegStore&)>& aChange);
@@ -41,6 +47,9 @@ void RegistryTransact(const std::string& aMachine, const std::function<bool(RegS
 // HKLM\SOFTWARE below SOFTWARE\Wow6432Node (Classes is shared but for a few keys), and HKCR is
 // the user's classes where the user has the key, else the machine's.
 Text RegistryStoragePath(const RegStore& aStore, const Text& aLogical, bool bView32);
+
+// The subkeys of a logical key in a view, as RegEnumKeyExW lists them.
+std::vector<Text> RegistrySubkeys(const RegStore& aStore, const Text& aLogical, bool bView32);
 
 // REG_MULTI_SZ data <-> texts.
 std::string MultiSzEncode(const std::vector<Text>& aTexts);

@@ -92,15 +92,37 @@ std::vector<std::string> TableLinesRead(const std::string& aPath) {
 }
 
 void FileWriteAll(const std::string& aPath, const std::string& aData) {
-  std::ofstream out(aPath, std::ios::binary | std::ios::trunc);
-  out << aData;
-  if (!out) throw MachineError("cannot write " + aPath);
+  int fd = ::open(aPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw MachineError("cannot write " + aPath + ": " + std::strerror(errno));
+  const char* p = aData.data();
+  size_t left = aData.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(fd);
+      throw MachineError("cannot write " + aPath + ": " + std::strerror(e));
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0) throw MachineError("cannot write " + aPath + ": " + std::strerror(errno));
 }
 
 void FileReplaceAtomically(const std::string& aPath, const std::string& aData) {
   std::string tmp = aPath + ".new";
-  FileWriteAll(tmp, aData);
-  if (::rename(tmp.c_str(), aPath.c_str()) != 0) throw MachineError("cannot replace " + aPath);
+  try {
+    FileWriteAll(tmp, aData);
+  } catch (const MachineError&) {
+    ::unlink(tmp.c_str());  // a full disk leaves no half-written copy behind
+    throw;
+  }
+  if (::rename(tmp.c_str(), aPath.c_str()) != 0) {
+    int e = errno;
+    ::unlink(tmp.c_str());
+    throw MachineError("cannot replace " + aPath + ": " + std::strerror(e));
+  }
 }
 
 MachineLock::MachineLock(const std::string& aMachine) {
