@@ -3,6 +3,7 @@
 #include <gcrypt.h>
 
 #include <cstring>
+#include <new>
 
 #include "logtransport/LogFileFormat.h"
 
@@ -17,6 +18,23 @@ TSha256Digest Sha256Of(const void* aData, std::size_t iSize) {
   logfile::CryptoInit();
   TSha256Digest d{};
   gcry_md_hash_buffer(GCRY_MD_SHA256, d.data(), aData, iSize);
+  return d;
+}
+
+TSha256::TSha256() {
+  logfile::CryptoInit();
+  gcry_md_hd_t h = nullptr;
+  if (gcry_md_open(&h, GCRY_MD_SHA256, 0) != 0 || !h) throw std::bad_alloc();
+  FHandle = h;
+}
+
+TSha256::~TSha256() { gcry_md_close(static_cast<gcry_md_hd_t>(FHandle)); }
+
+void TSha256::Add(const void* aData, std::size_t iSize) { gcry_md_write(static_cast<gcry_md_hd_t>(FHandle), aData, iSize); }
+
+TSha256Digest TSha256::Result() {
+  TSha256Digest d{};
+  std::memcpy(d.data(), gcry_md_read(static_cast<gcry_md_hd_t>(FHandle), GCRY_MD_SHA256), d.size());
   return d;
 }
 

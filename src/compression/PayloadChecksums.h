@@ -25,6 +25,21 @@ struct TPayloadChecksums {
 // SHA-256 (libgcrypt); safe on any thread.
 TSha256Digest Sha256Of(const void* aData, std::size_t iSize);
 
+// SHA-256 of data fed in pieces.
+class TSha256 {
+ public:
+  TSha256();
+  ~TSha256();
+  TSha256(const TSha256&) = delete;
+  TSha256& operator=(const TSha256&) = delete;
+  void Add(const void* aData, std::size_t iSize);
+  // The digest of everything added.
+  TSha256Digest Result();
+
+ private:
+  void* FHandle = nullptr;
+};
+
 // The resource's bytes.
 std::string PayloadChecksumsBuild(const TPayloadChecksums& aChecksums);
 // The checksums the bytes hold; nullopt when they are not a well-formed resource (wrong

@@ -21,6 +21,7 @@
 #include "ContainerFile.h"
 #include "PeResources.h"
 #include "Splash.h"
+#include "compression/PayloadChecksums.h"
 #include "installer/uInstallScript.h"
 #include "platform/sim/restable.h"
 #include "platform/utf.h"
@@ -50,6 +51,7 @@ struct Entry {
   std::string Container;  // host file of its container
   std::uint64_t Size = 0;
   std::uint64_t ContainerSize = 0;
+  TSha256Digest Checksum{};
 };
 
 std::string Quoted(const Text& aEntry) { return "'" + TextToUtf8(aEntry) + "'"; }
@@ -211,7 +213,7 @@ void ContainersWrite(std::vector<Entry>& aEntries, const std::string& aScriptPat
               aProgress.Add(n);
               if (gInterrupted) stop = true;
             },
-            stop, !gAlwaysCompress);
+            stop, !gAlwaysCompress, &e.Checksum);
       } catch (const std::exception& x) {
         std::lock_guard<std::mutex> l(errorMutex);
         if (error.empty() && !stop) {
@@ -291,6 +293,13 @@ void Pack(const Options& o) {
     ContainersWrite(entries, o.Script, jobs, progress);
   }
 
+  // The installer checks the script and every decoded file against these before it writes
+  // anything.
+  TPayloadChecksums checksums;
+  checksums.Script = Sha256Of(script.data(), script.size());
+  for (const Entry& e : entries) checksums.Files.push_back(e.Checksum);
+  const std::string checksumsData = PayloadChecksumsBuild(checksums);
+
   scratch.Partial = scratch.Folder + "/setup.partial";
   std::string versionBlock = sim::VersionResourceBuild(version[0], version[1], version[2], version[3],
                                                        u"Orvanta - Installer", false);
@@ -304,6 +313,7 @@ void Pack(const Options& o) {
       table.AddFile(sim::ResourceId(win::RT_RCDATA_ID), sim::ResourceId(u"F" + T(std::to_string(e.Index))), 0,
                     e.Container);
     table.Add(sim::ResourceId(win::RT_RCDATA_ID), sim::ResourceId(Text(u"SPLASH")), 0, splash);
+    table.Add(sim::ResourceId(win::RT_RCDATA_ID), sim::ResourceId(Text(kPayloadChecksumsResource)), 0, checksumsData);
     table.Add(sim::ResourceId(win::RT_VERSION_ID), sim::ResourceId(win::WORD(1)), 0x0409, versionBlock);
     try {
       table.AppendTo(scratch.Partial);
@@ -326,6 +336,8 @@ void Pack(const Options& o) {
     }
     resources.push_back(rc(u"SPLASH"));
     resources.back().Data = splash;
+    resources.push_back(rc(kPayloadChecksumsResource));
+    resources.back().Data = checksumsData;
     pack::PeResource v;
     v.TypeId = win::RT_VERSION_ID;
     v.NameId = 1;
