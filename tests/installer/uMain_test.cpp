@@ -285,3 +285,45 @@ TEST(InstallScript, ADamagedScriptRaisesBeforeAnythingIsListed) {
     EXPECT_EQ(form.FilesList.Count(), 0);
   }
 }
+
+TEST(FilesExtract, AByteFlippedAnywhereInTheContainersNeverWritesAWrongFile) {
+  // Every few hundred bytes of every container, and every byte of their headers: the
+  // extraction either fails, writing only files that are right, or writes every file right.
+  std::string text;
+  for (int i = 0; text.size() < 30000; ++i) text += "<item id=\"" + std::to_string(i * 7919 % 1000) + "\"/>\r\n";
+  std::string noise;
+  for (unsigned x = 1; noise.size() < 70000;) noise.push_back(static_cast<char>((x = x * 1103515245u + 12345u) >> 16));
+  const std::string script = "Data\\Items.xml\r\nMedia\\Noise.bin\r\nSmall.txt\r\n";
+  const std::vector<std::string> plain = {text, noise, "small"};
+  const std::vector<std::string> containers = {Container(text), StoredContainer(noise), Container("small")};
+  const std::vector<Text> names = {u"\\Data\\Items.xml", u"\\Media\\Noise.bin", u"\\Small.txt"};
+  int failed = 0;
+  for (std::size_t c = 0; c < containers.size(); ++c) {
+    for (std::size_t at = 0; at < containers[c].size(); at += at < 16 ? 1 : 997) {
+      SCOPED_TRACE(testing::Message() << "container " << c << ", byte " << at);
+      std::vector<std::pair<Text, std::string>> resources = {{u"INSTALLSCRIPT", script},
+                                                             {kPayloadChecksumsResource, Checksums(script, plain)}};
+      for (std::size_t k = 0; k < containers.size(); ++k) {
+        std::string bytes = containers[k];
+        if (k == c) bytes[at] = static_cast<char>(bytes[at] ^ 0x04);
+        resources.push_back({u"F" + T(std::to_string(k)), bytes});
+      }
+      TForm1 form;
+      form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
+      form.ResourceModule = PayloadModule(resources);
+      form.InstallScriptLoad();
+      const Text folder = ScratchFolder();
+      const bool ok = form.FilesExtract(folder);
+      if (!ok) ++failed;
+      for (std::size_t k = 0; k < plain.size(); ++k) {
+        const std::optional<std::string> written = FileRead(folder + names[k]);
+        if (ok || k != c) {
+          EXPECT_EQ(written, plain[k]) << "file " << k;
+        } else {
+          EXPECT_TRUE(!written || *written == plain[k]) << "file " << k << " written wrong";
+        }
+      }
+    }
+  }
+  EXPECT_GT(failed, 0);
+}

@@ -691,14 +691,14 @@ TEST_F(InstallerTest, AFlippedPayloadByteNeverInstallsAWrongFile) {
   const auto spans = ResourceSpans(packed);
   ASSERT_EQ(spans.count(u"SHA256SUMS"), 1u);
   std::vector<std::size_t> places;
-  for (std::size_t k = 0; k < files.size(); ++k) {
+  // Vexlon.exe (compressed), the stored file and a small one.
+  for (std::size_t k = 0; k < 3; ++k) {
     const auto it = spans.find(u"F" + std::u16string(1, char16_t(u'0' + k)));
     ASSERT_NE(it, spans.end());
     const auto [offset, size] = it->second;
-    // The size field, the property byte, the first chunk header, then across the chunks.
-    for (std::size_t at : {std::size_t(0), std::size_t(8), std::size_t(9), std::size_t(12)}) places.push_back(offset + at);
-    const std::size_t step = std::max<std::size_t>(4096, size / 5);
-    for (std::size_t at = 16 + step / 3; at < size; at += step) places.push_back(offset + at);
+    // The size field, the property byte, and the middle of the chunks. The extraction tests
+    // flip bytes far more densely; here the whole installation shows what a flip does.
+    for (std::size_t at : {std::size_t(0), std::size_t(8), size / 2}) places.push_back(offset + at);
   }
   const std::string flipped = (FRoot / "Flipped").string();
   int failed = 0, installed = 0;
@@ -721,7 +721,7 @@ TEST_F(InstallerTest, AFlippedPayloadByteNeverInstallsAWrongFile) {
       ExpectInstalled(files);
     }
   }
-  // Most flips are caught; a flip that changes nothing decoded (the property byte naming a
-  // larger dictionary) installs the right files.
+  // A flip that changes nothing decoded (the property byte naming a larger dictionary)
+  // installs the right files; the others are caught.
   EXPECT_GT(failed, installed);
 }
