@@ -360,7 +360,11 @@ bool TForm1::FilesExtract(const TPath& aFolder) {
   // What one file at a time used to hold: the largest file, with a full dictionary beside it.
   TExtractPool pool(jobs, largest + (std::int64_t{32} << 20));
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  if (!pool.Run(std::min(cores, TExtractPool::ThreadsMax), [] { ApplicationProcessMessages(); })) result = false;
+  try {
+    if (!pool.Run(std::min(cores, TExtractPool::ThreadsMax), [] { ApplicationProcessMessages(); })) result = false;
+  } catch (...) {
+    result = false;  // no memory for the threads' bookkeeping: the files not done count as failed
+  }
   return result;
 }
 
