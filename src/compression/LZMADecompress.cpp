@@ -116,7 +116,10 @@ void TLZMA2Decompressor::PropertyByteRead() {
   // The decoder takes only the dictionary size from the options; the rest comes from the
   // chunk headers.
   if (lzma_lzma_preset(&options, LZMA_PRESET_DEFAULT)) throw ECompressDataError(2);
-  options.dict_size = static_cast<std::uint32_t>(DictionarySizeOfProperty(p));
+  std::uint64_t dictionary = DictionarySizeOfProperty(p);
+  if (DictionaryLimit > 0 && DictionaryLimit < dictionary)
+    dictionary = DictionaryLimit < LZMA_DICT_SIZE_MIN ? LZMA_DICT_SIZE_MIN : DictionaryLimit;
+  options.dict_size = static_cast<std::uint32_t>(dictionary);
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   state->Stream.allocator = &kDecoderAllocator;
   lzma_ret ret = lzma_raw_decoder(&state->Stream, filters);

@@ -84,6 +84,12 @@ class TLZMA2Decompressor : public TLZMACustomDecompressor {
   static std::uint64_t DictionarySizeOfProperty(unsigned p);
   static constexpr std::uint64_t DictionarySizeMax = 256u << 20;
 
+  // The most the stream can refer back to (0: no limit), set before the first decode: a
+  // stream that decodes to n bytes never refers further back than n, so its dictionary
+  // need not be larger than that whatever its property byte says. The property byte is
+  // still checked in full.
+  std::uint64_t DictionaryLimit = 0;
+
  protected:
   int DecodeToBuf(void* aOut, std::uint32_t iOutSize, const void* aIn, std::uint32_t iInSize,
                   std::uint32_t& iOutProcessed, std::uint32_t& iInProcessed, TDecodeStatus& aStatus) override;

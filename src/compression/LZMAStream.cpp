@@ -39,6 +39,9 @@ void TLZMAStream::Decompress() {
   // On the heap: the decoder holds its 64 KiB input buffer.
   auto decoder = std::make_unique<TLZMA2Decompressor>(
       [source](void* Buffer, std::int32_t Count) { return source->Read(Buffer, Count); });
+  // The whole file fits in a dictionary of its size: a small file does not take the memory
+  // of a large window.
+  decoder->DictionaryLimit = size > 0 ? size : 1;
   decoder->DecompressInto(Decompressed->Memory(), static_cast<std::int32_t>(size));
 }
 

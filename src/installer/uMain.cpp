@@ -7,10 +7,16 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <thread>
+#include <vector>
 #include <string>
 #include <utility>
 
 #include "compression/LZMAStream.h"
+#include "compression/PayloadChecksums.h"
 #include "diag/uDebug.h"
 #include "diag/uMisc.h"
 #include "diag/uUnits.h"
@@ -61,8 +67,11 @@ Text LongPath(const Text& aPath) {
 // Writes the whole buffer to aTarget: aside first, then into place, so that a file that
 // could not be written completely is never left looking complete. The file aside is a new
 // one ("<target>.part", or "<target>.part-N" when that name is taken): a file of that name
-// already there, installed a moment ago or the user's, is never overwritten or deleted.
-void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize) {
+// already there, installed a moment ago or the user's, is never overwritten or deleted, and
+// a name that aIsTarget says another file of the extraction goes to is never taken (that file
+// may be written at the same time, and would be moved over this one).
+void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize,
+              const std::function<bool(const Text&)>& aIsTarget) {
   Text part;
   win::HANDLE h = win::INVALID_HANDLE_VALUE;
   // A name of its own that fits where the target's name plus the suffix would be longer than
@@ -72,6 +81,7 @@ void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize) {
   for (int attempt = 0; attempt < 100 && h == win::INVALID_HANDLE_VALUE; ++attempt) {
     const Text suffix = u".part" + (attempt ? u"-" + T(std::to_string(attempt)) : Text());
     part = longName ? (target.WithoutLast() + TPath(u"~orvanta" + suffix)).ToString() : aTarget + suffix;
+    if (aIsTarget && aIsTarget(part)) continue;
     h = win::CreateFileW(LongPath(part).c_str(), win::GENERIC_WRITE, 0, nullptr, win::CREATE_NEW,
                          win::FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == win::INVALID_HANDLE_VALUE && win::GetLastError() != win::ERROR_FILE_EXISTS &&
@@ -88,6 +98,9 @@ void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize) {
     p += chunk;
     aSize -= chunk;
   }
+  // On the disk before the name says the file is complete: after a power cut the name must
+  // not stand for a file whose data was still in the cache.
+  if (ok && !win::FlushFileBuffers(h)) ok = false;
   if (!win::CloseHandle(h)) ok = false;
   if (!ok || !win::MoveFileExW(LongPath(part).c_str(), LongPath(aTarget).c_str(),
                                win::MOVEFILE_REPLACE_EXISTING)) {
@@ -105,141 +118,253 @@ std::int64_t ContainerPlainSize(const TResourceView& aResource) {
                                           : static_cast<std::int64_t>(size);
 }
 
-// Saves decoded files on a thread of its own, so that the disk takes one file while the
-// next is decoded. The decoded files it holds (queued or being written) and the one being
-// decoded stay within PendingBytesMax together, or are a single file when one alone is
-// larger: the extraction holds little more memory than with one file at a time.
-class TFileWriter final : public TThread {
+// The memory that decoding a container takes at most: the decoded file, the decoder's
+// dictionary (no larger than the file, see TLZMAStream::Decompress) and its input buffer.
+std::int64_t ContainerDecodeCost(const TResourceView& aResource) {
+  const std::int64_t plain = ContainerPlainSize(aResource);
+  std::uint64_t dictionary = std::uint64_t{32} << 20;
+  if (aResource.Size > 8) {
+    const unsigned p = static_cast<const unsigned char*>(aResource.Data)[8];
+    if (p < 40)
+      dictionary = std::min(TLZMA2Decompressor::DictionarySizeOfProperty(p), TLZMA2Decompressor::DictionarySizeMax);
+  }
+  dictionary = std::min<std::uint64_t>(dictionary, static_cast<std::uint64_t>(std::max<std::int64_t>(plain, 4096)));
+  return plain + static_cast<std::int64_t>(dictionary) + TLZMACustomDecompressor::BufferSize;
+}
+
+// A resource of the module, or nothing when the module has none of that name.
+std::optional<TResourceView> ResourceFind(win::HMODULE aModule, const Text& aName) {
+  if (!win::FindResourceW(aModule, aName.c_str(), win::RT_RCDATA())) return std::nullopt;
+  return ResourceOpen(aModule, aName);
+}
+
+// One payload file to extract.
+struct TExtractJob {
+  TPath Target;
+  TResourceView Resource;
+  std::int64_t Cost = 0;
+  // The file's checksum; null when the installer carries none.
+  const TSha256Digest* Checksum = nullptr;
+  bool Ok = false;
+};
+
+// Decodes one container, compares the file with its checksum and writes it aside and then
+// into place. Raises on any failure; a file that failed is never left in place.
+void FileExtract(const TExtractJob& aJob, const std::function<bool(const Text&)>& aIsTarget) {
+  // The container is decoded where the module holds it, not from a copy: the resource is
+  // read-only memory of the module, which lives as long as the extraction.
+  TMemoryStream compressed;
+  compressed.SetPointer(aJob.Resource.Data, aJob.Resource.Size);
+  TMemoryStream decompressed;
+  TLZMAStream stream;
+  stream.Compressed = &compressed;
+  stream.Decompressed = &decompressed;
+  stream.Decompress();
+  if (aJob.Checksum &&
+      Sha256Of(decompressed.Memory(), static_cast<std::size_t>(decompressed.Size())) != *aJob.Checksum)
+    throw Exception(u"Checksum mismatch: " + aJob.Target.ToString());
+  FolderOfFileCreate(aJob.Target);
+  FileSave(aJob.Target.ToString(), decompressed.Memory(), decompressed.Size(), aIsTarget);
+}
+
+// Extracts files on a few threads while the calling thread hands them out, largest first,
+// and runs aBetweenFiles after each file that was written. The files being decoded and
+// written hold at most the budget together, or are a single file when one alone costs
+// more. With fewer than two threads (one core, or no thread to be had) every file is
+// extracted on the calling thread, one after the other.
+class TExtractPool {
  public:
-  static constexpr std::int64_t PendingBytesMax = std::int64_t{24} << 20;
-
-  TFileWriter() {
-    try {
-      Start();
-      FRunning = true;
-    } catch (const std::exception&) {
-      FRunning = false;  // no thread to be had: every file is saved by the caller's thread
-    }
+  TExtractPool(std::vector<TExtractJob>& aJobs, std::int64_t iBudget) : FJobs(aJobs), FBudget(iBudget) {
+    for (const TExtractJob& job : FJobs) FTargets.insert(TextUpperAscii(job.Target.ToString()));
   }
-  ~TFileWriter() override { Finish(); }
+  ~TExtractPool() { Close(); }
+  TExtractPool(const TExtractPool&) = delete;
+  TExtractPool& operator=(const TExtractPool&) = delete;
 
-  // Blocks until a file of iBytes may be decoded next.
-  void RoomWait(std::int64_t iBytes) {
-    std::unique_lock<std::mutex> g(FLock);
-    FChanged.wait(g, [&] { return FPending == 0 || FPending + iBytes <= PendingBytesMax; });
-  }
+  static constexpr unsigned ThreadsMax = 4;
 
-  void Add(const TPath& aTarget, std::unique_ptr<TMemoryStream> aData) {
-    if (!FRunning) {
-      if (!Save(aTarget, *aData)) ++FFailed;
-      return;
-    }
-    std::lock_guard<std::mutex> g(FLock);
-    const std::int64_t size = aData->Size();
-    FJobs.push_back({aTarget, std::move(aData)});  // counted only once it is queued
-    FPending += size;
-    FChanged.notify_all();
-  }
-
-  // Waits until every file added is saved; how many of them could not be.
-  int Finish() {
-    if (FRunning) {
-      {
-        std::lock_guard<std::mutex> g(FLock);
-        FClosed = true;
-        FChanged.notify_all();
+  // True when every file was written.
+  bool Run(unsigned iThreads, const std::function<void()>& aBetweenFiles) {
+    const std::size_t threads = iThreads > 1 ? std::min<std::size_t>(iThreads, FJobs.size()) : 0;
+    for (std::size_t i = 0; i < threads; ++i) {
+      auto thread = std::make_unique<TWorker>(*this);
+      try {
+        thread->Start();
+      } catch (const std::exception&) {
+        break;
       }
-      WaitFor();
-      FRunning = false;
+      FThreads.push_back(std::move(thread));
     }
-    return FFailed;
-  }
-
- protected:
-  void Execute() override {
-    for (;;) {
-      TJob job;
+    bool result = true;
+    auto ended = [&](const TExtractJob& aJob) {
+      if (!aJob.Ok) {
+        result = false;
+        return;
+      }
+      try {
+        aBetweenFiles();
+      } catch (...) {
+        result = false;
+      }
+    };
+    if (FThreads.size() < 2) {
+      Close();
+      for (TExtractJob& job : FJobs) {
+        JobRun(job);
+        ended(job);
+      }
+      return result;
+    }
+    std::vector<TExtractJob*> order;
+    for (TExtractJob& job : FJobs) order.push_back(&job);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const TExtractJob* a, const TExtractJob* b) { return a->Cost > b->Cost; });
+    std::size_t next = 0, left = order.size();
+    while (left > 0) {
+      std::vector<TExtractJob*> done;
       {
         std::unique_lock<std::mutex> g(FLock);
-        FChanged.wait(g, [&] { return FClosed || !FJobs.empty(); });
-        if (FJobs.empty()) return;
-        job = std::move(FJobs.front());
-        FJobs.pop_front();
+        while (next < order.size() && (FRunning == 0 || FInUse + order[next]->Cost <= FBudget)) {
+          FInUse += order[next]->Cost;
+          ++FRunning;
+          FQueue.push_back(order[next++]);
+        }
+        FChanged.notify_all();
+        FChanged.wait(g, [&] { return !FEnded.empty(); });
+        done.swap(FEnded);
       }
-      const bool saved = Save(job.Target, *job.Data);
-      const std::int64_t size = job.Data->Size();
-      job.Data.reset();  // the memory goes before the next file may be decoded into more
+      for (TExtractJob* job : done) {
+        --left;
+        ended(*job);
+      }
+    }
+    Close();
+    return result;
+  }
+
+ private:
+  class TWorker final : public TThread {
+   public:
+    explicit TWorker(TExtractPool& aPool) : FPool(aPool) {}
+    ~TWorker() override {
+      if (!Suspended()) WaitFor();
+    }
+
+   protected:
+    void Execute() override { FPool.Work(); }
+
+   private:
+    TExtractPool& FPool;
+  };
+
+  void JobRun(TExtractJob& aJob) const {
+    try {
+      FileExtract(aJob, [this](const Text& aPath) { return FTargets.count(TextUpperAscii(aPath)) > 0; });
+      aJob.Ok = true;
+    } catch (...) {
+      aJob.Ok = false;
+    }
+  }
+
+  void Work() {
+    for (;;) {
+      TExtractJob* job;
+      {
+        std::unique_lock<std::mutex> g(FLock);
+        FChanged.wait(g, [&] { return FClosed || !FQueue.empty(); });
+        if (FQueue.empty()) return;
+        job = FQueue.front();
+        FQueue.pop_front();
+      }
+      JobRun(*job);  // its memory is released before another file may take it
       std::lock_guard<std::mutex> g(FLock);
-      if (!saved) ++FFailed;
-      FPending -= size;
+      FInUse -= job->Cost;
+      --FRunning;
+      FEnded.push_back(job);
       FChanged.notify_all();
     }
   }
 
- private:
-  struct TJob {
-    TPath Target;
-    std::unique_ptr<TMemoryStream> Data;
-  };
-
-  static bool Save(const TPath& aTarget, const TMemoryStream& aData) {
-    try {
-      FolderOfFileCreate(aTarget);
-      FileSave(aTarget.ToString(), aData.Memory(), aData.Size());
-      return true;
-    } catch (...) {
-      return false;
+  // Lets the threads end once the queue is empty, and waits for them.
+  void Close() {
+    {
+      std::lock_guard<std::mutex> g(FLock);
+      FClosed = true;
+      FChanged.notify_all();
     }
+    FThreads.clear();
   }
 
+  std::vector<TExtractJob>& FJobs;
+  const std::int64_t FBudget;
+  std::set<Text> FTargets;  // every file's target, ASCII letters upper-cased
+  std::vector<std::unique_ptr<TWorker>> FThreads;
   std::mutex FLock;
   std::condition_variable FChanged;
-  std::deque<TJob> FJobs;
-  std::int64_t FPending = 0;
+  std::deque<TExtractJob*> FQueue;   // handed out, not yet taken by a thread
+  std::vector<TExtractJob*> FEnded;  // done, not yet seen by the calling thread
+  std::int64_t FInUse = 0;
+  int FRunning = 0;
   bool FClosed = false;
-  bool FRunning = false;
-  int FFailed = 0;  // under FLock while the thread runs
 };
 
 }  // namespace
 
 void TForm1::InstallScriptLoad() {
   TResourceView script = ResourceOpen(ResourceModule, u"INSTALLSCRIPT");
-  for (const auto& entry :
-       InstallScriptParse(std::string_view(static_cast<const char*>(script.Data), script.Size))) {
-    FilesList.AddValueWithNoKey(Variant(entry.Entry));
+  const std::string_view bytes(static_cast<const char*>(script.Data), script.Size);
+  const std::vector<TInstallScriptEntry> entries = InstallScriptParse(bytes);
+  // A damaged script would install other files, or files under other names: nothing is
+  // taken from it.
+  if (std::optional<TResourceView> sums = ResourceFind(ResourceModule, kPayloadChecksumsResource)) {
+    const std::optional<TPayloadChecksums> checksums = PayloadChecksumsParse(sums->Data, sums->Size);
+    if (!checksums || checksums->Script != Sha256Of(bytes.data(), bytes.size()) ||
+        checksums->Files.size() != entries.size())
+      throw Exception(u"Resource INSTALLSCRIPT is damaged");
   }
+  for (const auto& entry : entries) FilesList.AddValueWithNoKey(Variant(entry.Entry));
 }
 
 bool TForm1::FilesExtract(const TPath& aFolder) {
   StopIf(FilesList.Count() == 0, u"");
   bool result = true;
-  TFileWriter writer;
+  // Each file is compared with its checksum, when the installer carries them; checksums
+  // that cannot be read fail every file.
+  std::optional<TPayloadChecksums> checksums;
+  try {
+    if (std::optional<TResourceView> sums = ResourceFind(ResourceModule, kPayloadChecksumsResource)) {
+      checksums = PayloadChecksumsParse(sums->Data, sums->Size);
+      if (!checksums || checksums->Files.size() != static_cast<std::size_t>(FilesList.Count())) return false;
+    }
+  } catch (...) {
+    return false;
+  }
+  std::vector<TExtractJob> jobs;
+  std::int64_t largest = 0;
   for (int k = 0; k < FilesList.Count(); ++k) {
     try {
       const Text entry = VariantToText(FilesList.GetValueByIndex(k));
       // An entry that would land outside the folder is never written.
       if (!InstallScriptEntryCheck(entry).empty()) throw Exception(u"Entry outside the install folder: " + entry);
-      TResourceView resource = ResourceOpen(ResourceModule, u"F" + T(std::to_string(k)));
-      writer.RoomWait(ContainerPlainSize(resource));
-      // The container is decoded where the module holds it, not from a copy: the resource is
-      // read-only memory of the module, which lives as long as the extraction.
-      TMemoryStream compressed;
-      compressed.SetPointer(resource.Data, resource.Size);
-      auto decompressed = std::make_unique<TMemoryStream>();
-      TLZMAStream stream;
-      stream.Compressed = &compressed;
-      stream.Decompressed = decompressed.get();
-      stream.Decompress();
-      // Only a file decoded whole is handed on to be written.
-      writer.Add(aFolder + entry, std::move(decompressed));
-      ApplicationProcessMessages();
+      TExtractJob job;
+      job.Resource = ResourceOpen(ResourceModule, u"F" + T(std::to_string(k)));
+      job.Target = aFolder + entry;
+      job.Cost = ContainerDecodeCost(job.Resource);
+      if (checksums) job.Checksum = &checksums->Files[static_cast<std::size_t>(k)];
+      largest = std::max(largest, ContainerPlainSize(job.Resource));
+      jobs.push_back(std::move(job));
     } catch (...) {
       result = false;
     }
   }
-  // Every file is on disk (or has failed) before the result is known.
-  if (writer.Finish() > 0) result = false;
+  // What one file at a time used to hold: the largest file, with a full dictionary beside it.
+  TExtractPool pool(jobs, largest + (std::int64_t{32} << 20));
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  try {
+    if (!pool.Run(std::min(cores, TExtractPool::ThreadsMax), [] { ApplicationProcessMessages(); })) result = false;
+  } catch (...) {
+    result = false;  // no memory for the threads' bookkeeping: the files not done count as failed
+  }
   return result;
 }
 

@@ -1,5 +1,6 @@
 #include "compression/LZMADecompress.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -171,6 +172,37 @@ TEST(LZMADecompress, LZMA2DecoderWithTinyReads) {
     ADD_FAILURE() << "decoded past the end mark";
   } catch (const ECompressDataError& e) {
     EXPECT_EQ(e.Code(), 4);
+  }
+}
+
+// A dictionary limited to the file's size decodes the file; a limit below the distances the
+// stream uses is a data error (the limit is really what the decoder gets).
+TEST(LZMADecompress, DictionaryLimitedToTheFile) {
+  const std::string block = RandomBytes(50000, 3);
+  const std::string plain = block + block;  // the second half refers 50000 bytes back
+  const std::string body = ContainerOf(plain).substr(8);
+  for (std::uint64_t limit : {std::uint64_t(plain.size()), std::uint64_t(4096)}) {
+    SCOPED_TRACE(limit);
+    std::size_t pos = 0;
+    TLZMA2Decompressor d([&](void* b, std::int32_t n) {
+      const std::size_t k = std::min(body.size() - pos, static_cast<std::size_t>(n));
+      std::memcpy(b, body.data() + pos, k);
+      pos += k;
+      return static_cast<std::int32_t>(k);
+    });
+    d.DictionaryLimit = limit;
+    std::string out(plain.size(), '\0');
+    if (limit == plain.size()) {
+      d.DecompressInto(out.data(), static_cast<std::int32_t>(out.size()));
+      EXPECT_EQ(out, plain);
+    } else {
+      try {
+        d.DecompressInto(out.data(), static_cast<std::int32_t>(out.size()));
+        ADD_FAILURE() << "decoded with a dictionary smaller than its distances";
+      } catch (const ECompressDataError& e) {
+        EXPECT_EQ(e.Code(), 3);
+      }
+    }
   }
 }
 

@@ -1,12 +1,14 @@
 // The install script and the extraction of the payload, from a module that carries them as
 // resources: built by the test (resources written into a copy of a helper program), so the
 // same tests run on the simulated machine and under Wine.
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "TestSupport.h"
 #include "compression/LZMAStream.h"
+#include "compression/PayloadChecksums.h"
 #include "installer/uMain.h"
 #include "params/uMiscLean.h"
 #include "rtl/Exception.h"
@@ -176,4 +178,152 @@ TEST(FilesExtract, AnEmptyScriptStops) {
   } catch (const EDebugStop& e) {
     EXPECT_EQ(e.Message(), u"Error: ");
   }
+}
+
+namespace {
+
+// A container whose file LZMA2 stores as it is (uncompressed chunks of up to 64 KiB): a
+// flipped byte in it decodes without any error.
+std::string StoredContainer(const std::string& aPlain) {
+  std::string c;
+  for (int i = 0; i < 8; ++i) c.push_back(static_cast<char>((aPlain.size() >> (8 * i)) & 0xFF));
+  c.push_back(26);
+  for (std::size_t at = 0; at < aPlain.size(); at += 65536) {
+    const std::size_t n = std::min<std::size_t>(65536, aPlain.size() - at);
+    c.push_back(at == 0 ? 1 : 2);
+    c.push_back(static_cast<char>((n - 1) >> 8));
+    c.push_back(static_cast<char>((n - 1) & 0xFF));
+    c += aPlain.substr(at, n);
+  }
+  return c + std::string(1, '\0');
+}
+
+std::string Checksums(const std::string& aScript, const std::vector<std::string>& aFiles) {
+  TPayloadChecksums sums;
+  sums.Script = Sha256Of(aScript.data(), aScript.size());
+  for (const std::string& f : aFiles) sums.Files.push_back(Sha256Of(f.data(), f.size()));
+  return PayloadChecksumsBuild(sums);
+}
+
+}  // namespace
+
+TEST(FilesExtract, MoreFilesThanThreadsWithFailuresBetweenThemWritesTheOthers) {
+  // Twelve files, more than any machine's extraction threads; the failures stand between
+  // good files: a missing container, a corrupt one, and one that decodes without an error
+  // into bytes that differ from their checksum.
+  std::string script;
+  std::vector<std::string> plain;
+  std::vector<std::pair<Text, std::string>> resources;
+  for (int k = 0; k < 12; ++k) {
+    script += "file" + std::to_string(k) + ".bin\r\n";
+    plain.push_back(std::string(1000 + 40000 * (k % 4), static_cast<char>('a' + k)) + std::to_string(k));
+    resources.push_back({u"F" + T(std::to_string(k)), StoredContainer(plain.back())});
+  }
+  resources.erase(resources.begin() + 3);  // "F3" missing
+  resources[5].second = resources[5].second.substr(0, 20);  // "F6" cut short
+  resources[7].second[300] ^= 0x01;  // "F8": one flipped byte, decodes without an error
+  resources.push_back({u"INSTALLSCRIPT", script});
+  resources.push_back({kPayloadChecksumsResource, Checksums(script, plain)});
+  TForm1 form;
+  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
+  form.ResourceModule = PayloadModule(resources);
+  form.InstallScriptLoad();
+  const Text folder = ScratchFolder();
+  EXPECT_FALSE(form.FilesExtract(folder));
+  for (int k = 0; k < 12; ++k) {
+    SCOPED_TRACE(k);
+    const Text name = folder + u"\\file" + T(std::to_string(k)) + u".bin";
+    if (k == 3 || k == 6 || k == 8) {
+      EXPECT_EQ(FileRead(name), std::nullopt);
+      EXPECT_EQ(FileRead(name + u".part"), std::nullopt);
+    } else {
+      EXPECT_EQ(FileRead(name), plain[static_cast<size_t>(k)]);
+    }
+  }
+}
+
+TEST(FilesExtract, ChecksumsThatMatchAreAcceptedAndAnInstallerWithoutThemExtractsAsBefore) {
+  const std::string script = "a.txt\r\nb.txt\r\n";
+  for (bool withChecksums : {true, false}) {
+    SCOPED_TRACE(withChecksums);
+    std::vector<std::pair<Text, std::string>> resources = {
+        {u"INSTALLSCRIPT", script}, {u"F0", Container("a")}, {u"F1", StoredContainer("bb")}};
+    if (withChecksums) resources.push_back({kPayloadChecksumsResource, Checksums(script, {"a", "bb"})});
+    TForm1 form;
+    form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
+    form.ResourceModule = PayloadModule(resources);
+    form.InstallScriptLoad();
+    const Text folder = ScratchFolder();
+    EXPECT_TRUE(form.FilesExtract(folder));
+    EXPECT_EQ(FileRead(folder + u"\\a.txt"), "a");
+    EXPECT_EQ(FileRead(folder + u"\\b.txt"), "bb");
+  }
+}
+
+TEST(InstallScript, ADamagedScriptRaisesBeforeAnythingIsListed) {
+  const std::string script = "a.txt\r\nb.txt\r\n";
+  struct Case {
+    const char* Name;
+    std::string Script;
+    std::string Sums;
+  };
+  const Case cases[] = {
+      {"a flipped byte", "a.txt\r\nc.txt\r\n", Checksums(script, {"a", "b"})},
+      {"an entry more", script + "c.txt\r\n", Checksums(script + "c.txt\r\n", {"a", "b"})},
+      {"checksums cut short", script, Checksums(script, {"a", "b"}).substr(0, 60)},
+      {"checksums of another kind", script, "SHA256 a.txt 0123\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TForm1 form;
+    form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
+    form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", c.Script},
+                                         {u"F0", Container("a")},
+                                         {u"F1", Container("b")},
+                                         {kPayloadChecksumsResource, c.Sums}});
+    EXPECT_THROW(form.InstallScriptLoad(), Exception);
+    EXPECT_EQ(form.FilesList.Count(), 0);
+  }
+}
+
+TEST(FilesExtract, AByteFlippedAnywhereInTheContainersNeverWritesAWrongFile) {
+  // Every 2 KiB of every container, and every byte of their headers: the
+  // extraction either fails, writing only files that are right, or writes every file right.
+  std::string text;
+  for (int i = 0; text.size() < 30000; ++i) text += "<item id=\"" + std::to_string(i * 7919 % 1000) + "\"/>\r\n";
+  std::string noise;
+  for (unsigned x = 1; noise.size() < 70000;) noise.push_back(static_cast<char>((x = x * 1103515245u + 12345u) >> 16));
+  const std::string script = "Data\\Items.xml\r\nMedia\\Noise.bin\r\nSmall.txt\r\n";
+  const std::vector<std::string> plain = {text, noise, "small"};
+  const std::vector<std::string> containers = {Container(text), StoredContainer(noise), Container("small")};
+  const std::vector<Text> names = {u"\\Data\\Items.xml", u"\\Media\\Noise.bin", u"\\Small.txt"};
+  int failed = 0;
+  for (std::size_t c = 0; c < containers.size(); ++c) {
+    for (std::size_t at = 0; at < containers[c].size(); at += at < 16 ? 1 : 2039) {
+      SCOPED_TRACE(testing::Message() << "container " << c << ", byte " << at);
+      std::vector<std::pair<Text, std::string>> resources = {{u"INSTALLSCRIPT", script},
+                                                             {kPayloadChecksumsResource, Checksums(script, plain)}};
+      for (std::size_t k = 0; k < containers.size(); ++k) {
+        std::string bytes = containers[k];
+        if (k == c) bytes[at] = static_cast<char>(bytes[at] ^ 0x04);
+        resources.push_back({u"F" + T(std::to_string(k)), bytes});
+      }
+      TForm1 form;
+      form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
+      form.ResourceModule = PayloadModule(resources);
+      form.InstallScriptLoad();
+      const Text folder = ScratchFolder();
+      const bool ok = form.FilesExtract(folder);
+      if (!ok) ++failed;
+      for (std::size_t k = 0; k < plain.size(); ++k) {
+        const std::optional<std::string> written = FileRead(folder + names[k]);
+        if (ok || k != c) {
+          EXPECT_EQ(written, plain[k]) << "file " << k;
+        } else {
+          EXPECT_TRUE(!written || *written == plain[k]) << "file " << k << " written wrong";
+        }
+      }
+    }
+  }
+  EXPECT_GT(failed, 0);
 }

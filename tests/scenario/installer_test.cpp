@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -644,4 +645,83 @@ TEST_F(InstallerTest, TwoInstallersAtOnceEndAsOneAfterTheOther) {
   if (restart) Reboot();
   ExpectInstalled(files);
   EXPECT_EQ(Count(Tree(kInstallFolder), "\n"), "10") << Tree(kInstallFolder);
+}
+
+namespace {
+
+// Where each resource of a packed installer lies in its bytes: name -> (offset, size), from
+// the resource table at the end.
+std::map<std::u16string, std::pair<std::size_t, std::size_t>> ResourceSpans(const std::string& aBytes) {
+  std::map<std::u16string, std::pair<std::size_t, std::size_t>> spans;
+  if (aBytes.size() < 24) return spans;
+  const std::size_t trailer = aBytes.size() - 24;
+  if (aBytes.substr(trailer, 8) != "ORVRES01") return spans;
+  auto u16 = [&](std::size_t p) { return std::uint16_t(std::uint8_t(aBytes[p]) | std::uint8_t(aBytes[p + 1]) << 8); };
+  auto u64 = [&](std::size_t p) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | std::uint8_t(aBytes[p + i]);
+    return v;
+  };
+  std::size_t p = u64(trailer + 8);
+  for (std::uint32_t i = 0; i < std::uint32_t(u64(trailer + 16)); ++i) {
+    std::u16string names[2];
+    for (std::u16string& n : names) {
+      const std::uint16_t id = u16(p), length = u16(p + 2);
+      p += 4;
+      for (unsigned j = 0; j < length; ++j, p += 2) n += char16_t(u16(p));
+      if (id) n.clear();
+    }
+    p += 2;
+    if (!names[1].empty()) spans[names[1]] = {u64(p), u64(p + 8)};
+    p += 16;
+  }
+  return spans;
+}
+
+}  // namespace
+
+// A byte flipped anywhere in a container: the installation either fails (9) with the install
+// folder as it was, or every file is installed as packed. Never a wrong file. The product has
+// a file LZMA2 stores uncompressed, where a flip decodes without any error.
+TEST_F(InstallerTest, AFlippedPayloadByteNeverInstallsAWrongFile) {
+  auto files = SmallProduct("v1");
+  files.insert(files.begin() + 1, {"Media\\Intro.vxm", Noise(1100000, 7)});
+  const std::string setup = Pack("v1", files, "4.2.1.77");
+  const std::string packed = HostFileRead(setup);
+  const auto spans = ResourceSpans(packed);
+  ASSERT_EQ(spans.count(u"SHA256SUMS"), 1u);
+  std::vector<std::size_t> places;
+  // Vexlon.exe (compressed), the stored file and a small one.
+  for (std::size_t k = 0; k < 3; ++k) {
+    const auto it = spans.find(u"F" + std::u16string(1, char16_t(u'0' + k)));
+    ASSERT_NE(it, spans.end());
+    const auto [offset, size] = it->second;
+    // The size field, the property byte, and the middle of the chunks. The extraction tests
+    // flip bytes far more densely; here the whole installation shows what a flip does.
+    for (std::size_t at : {std::size_t(0), std::size_t(8), size / 2}) places.push_back(offset + at);
+  }
+  const std::string flipped = (FRoot / "Flipped").string();
+  int failed = 0, installed = 0;
+  for (std::size_t place : places) {
+    SCOPED_TRACE(place);
+    std::string bytes = packed;
+    bytes[place] = char(bytes[place] ^ 0x10);
+    HostWrite(flipped, bytes);
+    fs::permissions(flipped, fs::perms::owner_all);
+    fs::remove_all(FMachine);
+    MachineNew();
+    const int status = Run(flipped, "--integrity high").status;
+    if (status == 9) {
+      ++failed;
+      EXPECT_EQ(Tree("C:\\Program Files (x86)").find("Orvanta\\"), std::string::npos);
+      EXPECT_EQ(MachineFile(kDriver), "<absent>");
+    } else {
+      ++installed;
+      EXPECT_EQ(status, 10);
+      ExpectInstalled(files);
+    }
+  }
+  // A flip that changes nothing decoded (the property byte naming a larger dictionary)
+  // installs the right files; the others are caught.
+  EXPECT_GT(failed, installed);
 }

@@ -100,7 +100,7 @@ bool IncompressibleTest::Result() {
 
 std::uint64_t ContainerFileWrite(const std::string& aSource, const std::string& aTarget,
                                  const std::function<void(std::int64_t)>& aProgress, const std::atomic<bool>& aStop,
-                                 bool bStoreIncompressible) {
+                                 bool bStoreIncompressible, TSha256Digest* aChecksum) {
   File in(std::fopen(aSource.c_str(), "rb"));
   if (!in) throw PackError("cannot read " + aSource + ": " + ErrnoText());
   if (std::fseek(in.get(), 0, SEEK_END) != 0) throw PackError("cannot read " + aSource + ": " + ErrnoText());
@@ -170,10 +170,12 @@ std::uint64_t ContainerFileWrite(const std::string& aSource, const std::string& 
   }
   std::uint64_t total = 0;
   bool first = true;
+  TSha256 checksum;
   while (std::size_t n = readPiece()) {
     if (aStop) throw PackError("stopped");
     total += n;
     if (total > static_cast<std::uint64_t>(size)) break;
+    if (aChecksum) checksum.Add(buf.data(), n);
     if (encoder) {
       encoder->Compress(buf.data(), static_cast<std::int32_t>(n));
     } else {
@@ -202,6 +204,7 @@ std::uint64_t ContainerFileWrite(const std::string& aSource, const std::string& 
   if (writeFailed || std::fflush(out.get()) != 0) throw PackError("cannot write " + aTarget + ": " + ErrnoText());
   std::FILE* f = out.release();
   if (std::fclose(f) != 0) throw PackError("cannot write " + aTarget + ": " + ErrnoText());
+  if (aChecksum) *aChecksum = checksum.Result();
   return written;
 }
 

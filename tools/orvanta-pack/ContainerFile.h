@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "compression/PayloadChecksums.h"
+
 namespace pack {
 
 struct PackError : std::runtime_error {
@@ -19,12 +21,14 @@ struct PackError : std::runtime_error {
 // Raises PackError when the file cannot be read, changes size while it is read, or when
 // aStop is set (the message then says so).
 //
+// aChecksum, when given, gets the SHA-256 of the bytes packed.
+//
 // bStoreIncompressible: a file that LZMA cannot shrink (see IncompressibleIs) goes into
 // LZMA2's uncompressed chunks straight away instead of through the encoder, which would
 // store those chunks too, after a costly search for matches that are not there.
 std::uint64_t ContainerFileWrite(const std::string& aSource, const std::string& aTarget,
                                  const std::function<void(std::int64_t)>& aProgress, const std::atomic<bool>& aStop,
-                                 bool bStoreIncompressible = true);
+                                 bool bStoreIncompressible = true, TSha256Digest* aChecksum = nullptr);
 
 // True when the bytes look like compressed or encrypted data to LZMA: 1 to 256 MiB, every
 // 64 KiB block with a byte entropy near 8 bits, the entropy given LZMA's literal context (the

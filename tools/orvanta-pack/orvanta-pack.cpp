@@ -25,6 +25,7 @@
 #include "InputCheck.h"
 #include "PeResources.h"
 #include "Splash.h"
+#include "compression/PayloadChecksums.h"
 #include "installer/uInstallScript.h"
 #include "platform/sim/restable.h"
 #include "platform/utf.h"
@@ -55,6 +56,7 @@ struct Entry {
   std::uint64_t Size = 0;
   std::uint64_t ContainerSize = 0;
   struct stat Status {};  // when the script was checked; the file must stay so until packed
+  TSha256Digest Checksum{};
 };
 
 std::string Quoted(const Text& aEntry) { return "'" + pack::MessageText(TextToUtf8(aEntry)) + "'"; }
@@ -257,7 +259,7 @@ void ContainersWrite(std::vector<Entry>& aEntries, const std::string& aScriptPat
               aProgress.Add(n);
               if (gInterrupted) stop = true;
             },
-            stop, !gAlwaysCompress);
+            stop, !gAlwaysCompress, &e.Checksum);
         if (::stat(e.Source.c_str(), &st) != 0) throw PackError(std::string("cannot read it: ") + std::strerror(errno));
         if (pack::FileChanged(e.Status, st))
           throw PackError("the file changed while it was packed; pack again once it is settled");
@@ -382,6 +384,13 @@ void Pack(const Options& o) {
     ContainersWrite(entries, o.Script, jobs, progress);
   }
 
+  // The installer checks the script and every decoded file against these before it writes
+  // anything.
+  TPayloadChecksums checksums;
+  checksums.Script = Sha256Of(script.data(), script.size());
+  for (const Entry& e : entries) checksums.Files.push_back(e.Checksum);
+  const std::string checksumsData = PayloadChecksumsBuild(checksums);
+
   scratch.Partial = scratch.Folder + "/setup.partial";
   std::string versionBlock = sim::VersionResourceBuild(version[0], version[1], version[2], version[3],
                                                        u"Orvanta - Installer", false);
@@ -393,6 +402,7 @@ void Pack(const Options& o) {
       table.AddFile(sim::ResourceId(win::RT_RCDATA_ID), sim::ResourceId(u"F" + T(std::to_string(e.Index))), 0,
                     e.Container);
     table.Add(sim::ResourceId(win::RT_RCDATA_ID), sim::ResourceId(Text(u"SPLASH")), 0, splash);
+    table.Add(sim::ResourceId(win::RT_RCDATA_ID), sim::ResourceId(Text(kPayloadChecksumsResource)), 0, checksumsData);
     table.Add(sim::ResourceId(win::RT_VERSION_ID), sim::ResourceId(win::WORD(1)), 0x0409, versionBlock);
     try {
       errno = 0;
@@ -418,6 +428,8 @@ void Pack(const Options& o) {
     }
     resources.push_back(rc(u"SPLASH"));
     resources.back().Data = splash;
+    resources.push_back(rc(kPayloadChecksumsResource));
+    resources.back().Data = checksumsData;
     pack::PeResource v;
     v.TypeId = win::RT_VERSION_ID;
     v.NameId = 1;
