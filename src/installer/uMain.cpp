@@ -88,6 +88,9 @@ void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize) {
     p += chunk;
     aSize -= chunk;
   }
+  // On the disk before it takes a name: a power cut must not leave a complete-looking file
+  // whose content was still in the cache.
+  if (ok && !win::FlushFileBuffers(h)) ok = false;
   if (!win::CloseHandle(h)) ok = false;
   if (!ok || !win::MoveFileExW(LongPath(part).c_str(), LongPath(aTarget).c_str(),
                                win::MOVEFILE_REPLACE_EXISTING)) {
@@ -315,6 +318,17 @@ class TInstallLock {
 
 TPath LogFolderGet() { return ProductDataFolderGet() + TPath(u"Logs"); }
 
+// Writes a file's cached content to the disk. The system copies into its cache: a copy that is
+// moved into place unflushed could be found empty after a power cut.
+bool FileFlush(const TPath& aPath) {
+  const win::HANDLE h = FileOpen(aPath, win::OPEN_EXISTING, win::FILE_SHARE_READ, win::GENERIC_WRITE);
+  if (h == win::INVALID_HANDLE_VALUE) return false;
+  const bool flushed = win::FlushFileBuffers(h) != win::FALSE;
+  TLastErrorKeeper keep;
+  win::CloseHandle(h);
+  return flushed;
+}
+
 }  // namespace
 
 TForm1::TForm1(TComponent* aOwner) : TForm(aOwner, u"TForm1") {
@@ -471,7 +485,7 @@ int TForm1::InstallRun() {
                              TPath(u"Vexlon.sys");
   TPath driverCopy = driverSource;
   driverCopy.LastSet(driverCopy.LastGet() + u"-tmp");
-  const bool copied = FileCopy(driverSource, driverCopy, false);
+  const bool copied = FileCopy(driverSource, driverCopy, false) && FileFlush(driverCopy);
   LogInstaller(u"Copy from " + driverSource.ToString() + u" to " + driverCopy.ToString() + u". " +
                ResultText(copied));
 
