@@ -36,7 +36,9 @@ bool InFlightWaitAll(unsigned aMilliseconds) {
 
 void FaultLog(const Run& aRun, const char* aType, win::DWORD aError) {
   const CallInfo& c = tCall;
-  std::string event = std::string("{\"type\":\"") + aType + "\",\"call\":" + std::to_string(c.Number) +
+  const ProcessRecord* self = CurrentProcess();
+  std::string event = std::string("{\"type\":\"") + aType + "\",\"pid\":" + std::to_string(self ? self->Pid : 0) +
+                      ",\"call\":" + std::to_string(c.Number) +
                       ",\"function\":" + JsonEscape(c.Function) + ",\"path\":" + JsonEscape(TextToUtf8(c.Path));
   if (!c.Target.empty()) event += ",\"target\":" + JsonEscape(TextToUtf8(c.Target));
   if (aError) event += ",\"error\":" + std::to_string(aError);
