@@ -23,7 +23,6 @@ namespace faults {
 struct SharedState {
   std::atomic<std::uint64_t> Calls;
   std::atomic<std::uint64_t> CutAt;
-  std::atomic<std::uint32_t> CutComplete;
 };
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "shared between processes");
 
@@ -91,7 +90,6 @@ std::uint64_t CallNext(Run& aRun) { return aRun.Shared->Calls.fetch_add(1) + 1; 
 bool PowerIsOff(const Run& aRun) { return aRun.Shared->CutAt.load() != 0; }
 
 void PowerCutMark(Run& aRun, std::uint64_t aCall) { aRun.Shared->CutAt.store(aCall); }
-void PowerCutCompleteMark(Run& aRun) { aRun.Shared->CutComplete.store(1); }
 
 }  // namespace faults
 
@@ -122,11 +120,11 @@ FaultOutcome FaultOutcomeRead(const std::string& aFolder) {
   FaultOutcome o;
   int fd = ::open((aFolder + "/shared").c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return o;
-  std::uint64_t raw[3] = {0, 0, 0};
+  // The layout of SharedState: the count, then the call of the cut.
+  std::uint64_t raw[2] = {0, 0};
   if (::pread(fd, raw, sizeof raw, 0) == static_cast<ssize_t>(sizeof raw)) {
     o.Calls = raw[0];
     o.CutAt = raw[1];
-    o.CutComplete = (raw[2] & 0xFFFFFFFFu) != 0;
   }
   ::close(fd);
   return o;

@@ -39,7 +39,6 @@ std::string FaultPlanStart(const std::string& aMachine, const FaultPlan& aPlan, 
 struct FaultOutcome {
   std::uint64_t Calls = 0;     // file-system calls the run's processes made (a cut one included)
   std::uint64_t CutAt = 0;     // the call at which the power was cut; 0: it was not
-  bool CutComplete = false;    // the cut is over: every process it found has ended
 };
 FaultOutcome FaultOutcomeRead(const std::string& aFolder);
 // Removes the plan's folder.
@@ -112,7 +111,6 @@ Run* RunGet();
 std::uint64_t CallNext(Run& aRun);
 bool PowerIsOff(const Run& aRun);
 void PowerCutMark(Run& aRun, std::uint64_t aCall);
-void PowerCutCompleteMark(Run& aRun);
 // A Windows path as fail-path rules compare it: upper-cased, without \\?\ or \??\ and
 // without a trailing separator.
 Text FailPathNormal(TextView aPath);

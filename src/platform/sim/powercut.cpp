@@ -73,7 +73,6 @@ void PowerCut(Run& aRun) {
   OthersEnd(aRun.Machine);
   UnflushedLose(aRun);
   FaultLog(aRun, "power-cut", 0);
-  PowerCutCompleteMark(aRun);
   SelfEnd();
 }
 
