@@ -440,6 +440,17 @@ class TInstallLock {
 
 TPath LogFolderGet() { return ProductDataFolderGet() + TPath(u"Logs"); }
 
+// Writes a file's cached content to the disk. The system copies into its cache: a copy that is
+// moved into place unflushed could be found empty after a power cut.
+bool FileFlush(const TPath& aPath) {
+  const win::HANDLE h = FileOpen(aPath, win::OPEN_EXISTING, win::FILE_SHARE_READ, win::GENERIC_WRITE);
+  if (h == win::INVALID_HANDLE_VALUE) return false;
+  const bool flushed = win::FlushFileBuffers(h) != win::FALSE;
+  TLastErrorKeeper keep;
+  win::CloseHandle(h);
+  return flushed;
+}
+
 }  // namespace
 
 TForm1::TForm1(TComponent* aOwner) : TForm(aOwner, u"TForm1") {
@@ -596,7 +607,7 @@ int TForm1::InstallRun() {
                              TPath(u"Vexlon.sys");
   TPath driverCopy = driverSource;
   driverCopy.LastSet(driverCopy.LastGet() + u"-tmp");
-  const bool copied = FileCopy(driverSource, driverCopy, false);
+  const bool copied = FileCopy(driverSource, driverCopy, false) && FileFlush(driverCopy);
   LogInstaller(u"Copy from " + driverSource.ToString() + u" to " + driverCopy.ToString() + u". " +
                ResultText(copied));
 

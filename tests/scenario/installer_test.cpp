@@ -725,3 +725,73 @@ TEST_F(InstallerTest, AFlippedPayloadByteNeverInstallsAWrongFile) {
   // installs the right files; the others are caught.
   EXPECT_GT(failed, installed);
 }
+
+// A failure injected into the extraction (creating a file aside, or giving it its name in the
+// temp folder): nothing reaches the install folder and the earlier installation stays.
+TEST_F(InstallerTest, AFailureInTheExtractionLeavesTheInstallFolderAlone) {
+  const std::string setup1 = Pack("v1", SmallProduct("v1"), "4.2.1.76");
+  const std::string setup2 = Pack("v2", SmallProduct("v2"), "4.2.1.77");
+  const std::string temp = kInstallFolder + "-tmp\\Data\\Strings.xml";
+  for (const std::string& fault : {temp + ".part:112", temp + ":5"}) {
+    SCOPED_TRACE(fault);
+    fs::remove_all(FMachine);
+    MachineNew();
+    ASSERT_EQ(Run(setup1, "--integrity high").status, 10);
+    const std::string before = Tree(kInstallFolder);
+    const std::string driver = MachineFile(kDriver);
+    EXPECT_EQ(Run(setup2, "--integrity high --fail-path " + Quote(fault)).status, 9);
+    EXPECT_FALSE(Events("fault").empty());
+    const std::vector<std::string> dialogs = Dialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(JsonField(dialogs[0], "text"), "There was a problem extracting the files. Installation terminated.");
+    EXPECT_EQ(Tree(kInstallFolder), before);
+    EXPECT_TRUE(MachineFile(kDriver) == driver);
+  }
+}
+
+// A move that fails is logged and the sequence goes on: the other files and the driver are
+// placed, the product is started and the result is that of an installation (10).
+TEST_F(InstallerTest, AFailedMoveIsLoggedAndTheSequenceGoesOn) {
+  const auto v1 = SmallProduct("v1");
+  const auto v2 = SmallProduct("v2");
+  const std::string setup1 = Pack("v1", v1, "4.2.1.76");
+  const std::string setup2 = Pack("v2", v2, "4.2.1.77");
+  MachineNew();
+  ASSERT_EQ(Run(setup1, "--integrity high").status, 10);
+  const std::string readme = kInstallFolder + "\\Readme.txt";
+  EXPECT_EQ(Run(setup2, "--integrity high --fail-path " + Quote(readme + ":32")).status, 10);
+  EXPECT_TRUE(MachineFile(readme) == v1[1].Data);
+  EXPECT_TRUE(MachineFile(kInstallFolder + "\\Data\\Strings.xml") == v2[2].Data);
+  EXPECT_TRUE(MachineFile(kDriver) == v2.back().Data);
+  EXPECT_EQ(Count(VexlonStarts(), "\r\n"), "2");
+  const std::string log = Log();
+  EXPECT_NE(log.find("[Installer] Move from " + kInstallFolder + "-tmp\\Readme.txt to " + readme + ". ERROR"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("[Installer] Move from " + kInstallFolder + "-tmp\\Data\\Strings.xml to " + kInstallFolder +
+                     "\\Data\\Strings.xml. OK"),
+            std::string::npos)
+      << log;
+}
+
+// The installer and its elevated instance make one run: the count goes on in the second.
+TEST_F(InstallerTest, TheCallsOfBothInstancesCountAsOneRun) {
+  const std::string setup = Pack("v1", SmallProduct("v1"), "4.2.1.77");
+  MachineNew();
+  const WinsimResult counted = Run(setup, "--uac accept --count-calls");
+  ASSERT_EQ(counted.status, 1) << counted.out;
+  const std::size_t at = counted.out.find("calls: ");
+  ASSERT_NE(at, std::string::npos) << counted.out;
+  const int calls = std::stoi(counted.out.substr(at + 7));
+  ASSERT_GT(calls, 40);
+  fs::remove_all(FMachine);
+  MachineNew();
+  // Well after the first instance has handed over.
+  EXPECT_EQ(Run(setup, "--uac accept --fail-call " + std::to_string(calls - 20) + ":5").status, 1);
+  const std::vector<std::string> faults = Events("fault");
+  ASSERT_EQ(faults.size(), 1u);
+  EXPECT_EQ(JsonField(faults[0], "call"), std::to_string(calls - 20));
+  const std::vector<std::string> starts = Events("process-start");
+  ASSERT_GE(starts.size(), 3u);
+  EXPECT_NE(JsonField(faults[0], "pid"), JsonField(starts[1], "pid")) << "not in the first instance";
+}

@@ -24,6 +24,7 @@
 #include "platform/sim/statefiles.h"
 #include "platform/win32api.h"
 #include "platform/utf.h"
+#include "faults.h"
 #include "reg.h"
 
 namespace fs = std::filesystem;
@@ -372,7 +373,8 @@ std::set<win::DWORD> Descendants(const std::vector<sim::ProcessState>& aTable, w
 
 int Run(const std::string& aMachineFolder, const std::string& aIntegrity, int aBits, std::string aAt,
         const std::vector<std::string>& aUac, const std::vector<std::string>& aAnswers, double aTimeout,
-        bool bVirtualization, bool bRealClock, const std::vector<std::string>& aProgram) {
+        bool bVirtualization, bool bRealClock, const std::vector<std::string>& aProgram,
+        const std::vector<std::string>& aEnvironment = {}) {
   std::string machine = MachineOpen(aMachineFolder);
   sim::MachineConfig config = sim::MachineConfigRead(machine);
   auto integrity = sim::IntegrityFromName(aIntegrity);
@@ -424,6 +426,7 @@ int Run(const std::string& aMachineFolder, const std::string& aIntegrity, int aB
   ::unsetenv("ORV_SIM_VIRTUAL_CLOCK");
   if (!bRealClock) req.ExtraEnvironment.push_back("ORV_SIM_VIRTUAL_CLOCK=1");
   req.NewProcessGroup = true;
+  for (const auto& e : aEnvironment) req.ExtraEnvironment.push_back(e);
   std::cout.flush();
   sim::SpawnResult spawned = sim::ProcessSpawn(machine, req, false);
   placedFile.Keep();
@@ -501,6 +504,8 @@ int Hold(const std::string& aMachine, const std::string& aWinPath, const std::st
 
 int main(int argc, char** argv) {
   gcry_check_version(nullptr);
+  // winsim itself is never part of a run's faults.
+  ::unsetenv("ORV_SIM_FAULTS");
   CLI::App app{"winsim: a simulated Windows machine in a folder"};
   app.require_subcommand(1);
   std::string machine;
@@ -528,6 +533,8 @@ int main(int argc, char** argv) {
   cRun->add_option("--timeout", timeout, "seconds to wait (default 120)");
   cRun->add_flag("--virtualization", virtualization, "the token has UAC virtualization enabled");
   cRun->add_flag("--real-clock", realClock, "timers wait in real time (default: on the virtual clock)");
+  winsimfaults::Options faultOptions;
+  winsimfaults::OptionsAdd(*cRun, faultOptions);
   cRun->add_option("PROGRAM", program, "program and its arguments, after --")->required();
 
   std::string hostFile, winPath;
@@ -588,7 +595,12 @@ int main(int argc, char** argv) {
       sim::MachineCreate(machine, config);
       return 0;
     }
-    if (*cRun) return Run(machine, integrity, bits, at, uac, answers, timeout, virtualization, realClock, program);
+    if (*cRun) {
+      const sim::FaultPlan plan = winsimfaults::PlanMake(faultOptions);
+      winsimfaults::RunFaults faults(MachineOpen(machine), plan);
+      return faults.Finish(
+          Run(machine, integrity, bits, at, uac, answers, timeout, virtualization, realClock, program, faults.Environment()));
+    }
     if (*cPut) {
       std::string m = MachineOpen(machine);
       int from = HostSourceOpen(hostFile);

@@ -12,9 +12,11 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/sim/fail.h"
+#include "platform/sim/faults.h"
 #include "platform/sim/handles.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/registry.h"
@@ -62,6 +64,7 @@ bool Resolve(LPCWSTR aPath, ResolvedPath& r, bool bWild = false) {
   c.CurrentDirectory = CurrentDirectoryGet();
   r = sim::ResolvePath(c, TextView(aPath), bWild);
   if (r.Error) return Fail(r.Error, false);
+  if (win::DWORD e = sim::FailPathError(r.WinPath)) return Fail(e, false);
   return true;
 }
 
@@ -83,11 +86,16 @@ class FileObject : public sim::KernelObject {
   bool IsDirectory = false;
   bool DeleteOnClose = false;
   std::string Host;
+  Text WinPath;  // as opened, for the fault events
   std::unique_ptr<sim::ShareEntry> Share;  // removed from the machine's table on close
   ~FileObject() override {
     if (DeleteOnClose) {
-      if (IsDirectory) ::rmdir(Host.c_str());
-      else ::unlink(Host.c_str());
+      if (IsDirectory) {
+        ::rmdir(Host.c_str());
+      } else {
+        sim::UnflushedGoing going(Host);
+        if (::unlink(Host.c_str()) == 0) going.Gone();
+      }
     }
     if (Fd >= 0) ::close(Fd);
   }
@@ -248,6 +256,8 @@ BOOL DelayedMove(LPCWSTR aFrom, LPCWSTR aTo, DWORD aFlags) {
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+  sim::FileSystemCall call("CreateFileW", lpFileName);
+  if (call.Error) return Fail(call.Error, INVALID_HANDLE_VALUE);
   ResolvedPath r;
   if (!Resolve(lpFileName, r)) return INVALID_HANDLE_VALUE;
   if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
@@ -293,6 +303,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     created = true;
   }
   obj->Host = r.Host;
+  obj->WinPath = r.WinPath;
 
   // Sharing is checked against every handle of every process of the machine.
   struct stat st;
@@ -322,6 +333,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead, OVERLAPPED*) {
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
   auto f = FileOf(hFile);
+  sim::FileSystemCall call("ReadFile", f ? f->WinPath.c_str() : nullptr);
+  if (call.Error) return Fail(call.Error, FALSE);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!f->CanRead || f->IsDirectory) return Fail(ERROR_ACCESS_DENIED, FALSE);
   size_t done = 0;
@@ -340,12 +353,15 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, DWORD* 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, DWORD* lpNumberOfBytesWritten, OVERLAPPED*) {
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   auto f = FileOf(hFile);
+  sim::FileSystemCall call("WriteFile", f ? f->WinPath.c_str() : nullptr);
+  if (call.Error) return Fail(call.Error, FALSE);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!f->CanWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
   size_t done = 0;
   auto* p = static_cast<const char*>(lpBuffer);
   bool appendOnly = (f->Access & FILE_APPEND_DATA) && !(f->Access & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL));
   if (appendOnly) ::lseek(f->Fd, 0, SEEK_END);
+  sim::UnflushedWrite(f->Fd, nNumberOfBytesToWrite);
   while (done < nNumberOfBytesToWrite) {
     ssize_t n = ::write(f->Fd, p + done, nNumberOfBytesToWrite - done);
     if (n < 0 && errno == EINTR) continue;
@@ -361,6 +377,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, DWOR
 
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh, DWORD dwMoveMethod) {
   auto f = FileOf(hFile);
+  sim::FileSystemCall call("SetFilePointer", f ? f->WinPath.c_str() : nullptr);
+  if (call.Error) return Fail(call.Error, INVALID_SET_FILE_POINTER);
   if (!f) return Fail(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
   LONGLONG dist = lpDistanceToMoveHigh
                       ? static_cast<LONGLONG>((static_cast<ULONGLONG>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
@@ -383,6 +401,8 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveH
 
 BOOL SetEndOfFile(HANDLE hFile) {
   auto f = FileOf(hFile);
+  sim::FileSystemCall call("SetEndOfFile", f ? f->WinPath.c_str() : nullptr);
+  if (call.Error) return Fail(call.Error, FALSE);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!f->CanWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
   off_t pos = ::lseek(f->Fd, 0, SEEK_CUR);
@@ -392,6 +412,8 @@ BOOL SetEndOfFile(HANDLE hFile) {
 
 DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
   auto f = FileOf(hFile);
+  sim::FileSystemCall call("GetFileSize", f ? f->WinPath.c_str() : nullptr);
+  if (call.Error) return Fail(call.Error, INVALID_FILE_ATTRIBUTES);
   if (!f) return Fail(ERROR_INVALID_HANDLE, INVALID_FILE_ATTRIBUTES);
   struct stat st;
   if (::fstat(f->Fd, &st) != 0) return Fail(ErrnoToError(errno), INVALID_FILE_ATTRIBUTES);
@@ -403,17 +425,32 @@ DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
 
 BOOL FlushFileBuffers(HANDLE hFile) {
   auto f = FileOf(hFile);
+  sim::FileSystemCall call("FlushFileBuffers", f ? f->WinPath.c_str() : nullptr);
+  if (call.Error) return Fail(call.Error, FALSE);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!f->CanWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  return ::fsync(f->Fd) == 0 ? TRUE : Fail(ErrnoToError(errno), FALSE);
+  if (::fsync(f->Fd) != 0) return Fail(ErrnoToError(errno), FALSE);
+  sim::UnflushedFlush(f->Fd);
+  return TRUE;
 }
 
 BOOL CloseHandle(HANDLE hObject) {
-  if (!sim::HandleClose(hObject)) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  // Only the closing of a file counts as a file-system call.
+  std::shared_ptr<FileObject> f = FileOf(hObject);
+  std::optional<sim::FileSystemCall> call;
+  if (f) {
+    call.emplace("CloseHandle", f->WinPath.c_str());
+    if (call->Error) return Fail(call->Error, FALSE);
+  }
+  const bool closed = sim::HandleClose(hObject);
+  f.reset();  // a file deleted on close goes within the call
+  if (!closed) return Fail(ERROR_INVALID_HANDLE, FALSE);
   return TRUE;
 }
 
 DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+  sim::FileSystemCall call("GetFileAttributesW", lpFileName);
+  if (call.Error) return Fail(call.Error, INVALID_FILE_ATTRIBUTES);
   ResolvedPath r;
   if (!Resolve(lpFileName, r)) return INVALID_FILE_ATTRIBUTES;
   if (!r.Exists) return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
@@ -423,6 +460,8 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
 }
 
 BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+  sim::FileSystemCall call("SetFileAttributesW", lpFileName);
+  if (call.Error) return Fail(call.Error, FALSE);
   ResolvedPath r;
   if (!Resolve(lpFileName, r)) return FALSE;
   if (!r.Exists) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -434,6 +473,8 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
 
 BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFileInformation) {
   auto f = FileOf(hFile);
+  sim::FileSystemCall call("GetFileInformationByHandle", f ? f->WinPath.c_str() : nullptr);
+  if (call.Error) return Fail(call.Error, FALSE);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!lpFileInformation) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   struct stat st;
@@ -456,6 +497,8 @@ BOOL GetFileInformationByHandle(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* lpFile
 }
 
 BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+  sim::FileSystemCall call("CreateDirectoryW", lpPathName);
+  if (call.Error) return Fail(call.Error, FALSE);
   ResolvedPath r;
   if (!Resolve(lpPathName, r)) return FALSE;
   bool raw = lpPathName[0] == u'\\' && lpPathName[1] == u'\\' && lpPathName[2] == u'?';
@@ -467,6 +510,8 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
+  sim::FileSystemCall call("RemoveDirectoryW", lpPathName);
+  if (call.Error) return Fail(call.Error, FALSE);
   ResolvedPath r;
   if (!Resolve(lpPathName, r)) return FALSE;
   if (!r.Exists) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -477,17 +522,23 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
 }
 
 BOOL DeleteFileW(LPCWSTR lpFileName) {
+  sim::FileSystemCall call("DeleteFileW", lpFileName);
+  if (call.Error) return Fail(call.Error, FALSE);
   ResolvedPath r;
   if (!Resolve(lpFileName, r)) return FALSE;
   if (!r.Exists) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   if (r.IsDirectory || IsReadOnlyHost(r.Host)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   DWORD e = sim::ShareCheckDelete(MachineOf(), r.Host);
   if (e) return Fail(e, FALSE);
+  sim::UnflushedGoing going(r.Host);
   if (::unlink(r.Host.c_str()) != 0) return Fail(ErrnoToError(errno), FALSE);
+  going.Gone();
   return TRUE;
 }
 
 BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+  sim::FileSystemCall call("MoveFileExW", lpExistingFileName, lpNewFileName);
+  if (call.Error) return Fail(call.Error, FALSE);
   if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) return DelayedMove(lpExistingFileName, lpNewFileName, dwFlags);
   if (!lpNewFileName) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   ResolvedPath from, to;
@@ -510,11 +561,15 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     if (sim::UpcaseText(to.WinPath).rfind(f, 0) == 0) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   }
   std::string target = sameEntry ? to.ParentHost + "/" + TextToUtf8(to.Name) : to.Host;
+  sim::UnflushedGoing replaced(to.Exists && !sameEntry ? to.Host : std::string());
   if (::rename(from.Host.c_str(), target.c_str()) != 0) return Fail(ErrnoToError(errno), FALSE);
+  replaced.Gone();
   return TRUE;
 }
 
 BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
+  sim::FileSystemCall call("CopyFileW", lpExistingFileName, lpNewFileName);
+  if (call.Error) return Fail(call.Error, FALSE);
   ResolvedPath from, to;
   if (!Resolve(lpExistingFileName, from)) return FALSE;
   if (!from.Exists) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -532,12 +587,18 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
   }
   DWORD attributes = sim::HostAttributesGet(from.Host);
   DWORD error = 0;
+  sim::UnflushedGoing replaced(to.Exists ? to.Host : std::string());
   if (!CopyHostFile(from.Host, to.Host, error)) return Fail(error, FALSE);
+  replaced.Gone();
+  // The copy is in the cache, as the system leaves it: a power cut loses it unless flushed.
+  sim::UnflushedWhole(to.Host);
   sim::HostAttributesSet(to.Host, (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_ARCHIVE);
   return TRUE;
 }
 
 HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
+  sim::FileSystemCall call("FindFirstFileW", lpFileName);
+  if (call.Error) return Fail(call.Error, INVALID_HANDLE_VALUE);
   ResolvedPath r;
   if (!Resolve(lpFileName, r, true)) return INVALID_HANDLE_VALUE;
   if (!lpFindFileData) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
@@ -587,6 +648,8 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
 }
 
 BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
+  sim::FileSystemCall call("FindNextFileW");
+  if (call.Error) return Fail(call.Error, FALSE);
   auto f = sim::HandleGetAs<FindObject>(hFindFile);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (f->Next >= f->Entries.size()) return Fail(ERROR_NO_MORE_FILES, FALSE);
@@ -595,6 +658,8 @@ BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
 }
 
 BOOL FindClose(HANDLE hFindFile) {
+  sim::FileSystemCall call("FindClose");
+  if (call.Error) return Fail(call.Error, FALSE);
   if (!sim::HandleGetAs<FindObject>(hFindFile)) return Fail(ERROR_INVALID_HANDLE, FALSE);
   sim::HandleClose(hFindFile);
   return TRUE;

@@ -4,6 +4,8 @@
 //   move-later SOURCE [TARGET]   MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT (and
 //                                MOVEFILE_REPLACE_EXISTING with a target)
 //   write PATH TEXT              creates or replaces PATH with TEXT
+//   save PATH TEXT [flush]       writes TEXT to PATH.new (flushed when asked), closes it,
+//                                moves it over PATH, then reads PATH's attributes
 //   extract SETUP FOLDER         the installer's InstallScriptLoad and FilesExtract of the
 //                                payload of SETUP into FOLDER ("ERROR <text>" and 1 when a
 //                                file failed or the script is missing)
@@ -51,6 +53,19 @@ int main(int argc, char** argv) {
     bool ok = win::WriteFile(h, argv[3], static_cast<win::DWORD>(std::strlen(argv[3])), &n, nullptr);
     win::CloseHandle(h);
     return Report(ok);
+  }
+  if (command == "save" && argc >= 4) {
+    const Text path = Utf8ToText(argv[2]);
+    const Text aside = path + u".new";
+    win::HANDLE h = win::CreateFileW(aside.c_str(), win::GENERIC_WRITE, 0, nullptr, win::CREATE_ALWAYS,
+                                     win::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == win::INVALID_HANDLE_VALUE) return Report(false);
+    win::DWORD n = 0;
+    bool ok = win::WriteFile(h, argv[3], static_cast<win::DWORD>(std::strlen(argv[3])), &n, nullptr);
+    if (ok && argc >= 5 && std::strcmp(argv[4], "flush") == 0) ok = win::FlushFileBuffers(h);
+    ok = win::CloseHandle(h) && ok;
+    ok = ok && win::MoveFileExW(aside.c_str(), path.c_str(), win::MOVEFILE_REPLACE_EXISTING);
+    return Report(ok && win::GetFileAttributesW(path.c_str()) != win::INVALID_FILE_ATTRIBUTES);
   }
   if (command == "extract" && argc >= 4) {
     Text setup = Utf8ToText(argv[2]);
