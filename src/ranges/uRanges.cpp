@@ -1,9 +1,11 @@
 #include "ranges/uRanges.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "params/uMiscLean.h"
+#include "diag/uMisc.h"
 #include "ranges/uBlocks.h"
 #include "rtl/Variant.h"
 
@@ -309,7 +311,517 @@ bool TRange::TrimToBlocks(std::int32_t iBlocks, std::int32_t iBlockSize) {
   return true;
 }
 
+std::unique_ptr<TRanges> TRange::NonAlignedRanges(std::int64_t iBlockSize) const {
+  auto result = std::make_unique<TRanges>();
+  std::int64_t startMod = Mod(FStart, iBlockSize);
+  if (startMod != 0) result->AddByLength(FStart, std::min(FLength, Sub(iBlockSize, startMod)));
+  std::int64_t end = EndGet();
+  std::int64_t endMod = Mod(Add(end, 1), iBlockSize);
+  if (endMod != 0) result->AddByEnd(std::max(FStart, Add(Sub(end, endMod), 1)), end);
+  return result;
+}
+
 Text TRange::ToString() const {
   return VariantToTextGrouped(Variant(FStart)) + u" - " + VariantToTextGrouped(Variant(EndGet())) + u" (" +
          VariantToTextGrouped(Variant(FLength)) + u")";
+}
+
+// --- TRanges ---
+
+namespace {
+
+// The end of a range without raising; false when it does not fit.
+bool EndOf(const TRange& r, std::int64_t& aEnd) {
+  if (r.Length() == TRange::kHigh) {
+    aEnd = TRange::kHigh;
+    return true;
+  }
+  std::int64_t sum;
+  if (__builtin_add_overflow(r.Start(), r.Length(), &sum)) return false;
+  aEnd = sum - 1;  // sum > Start() >= INT64_MIN for a valid range
+  return true;
+}
+
+[[noreturn]] void RangeIndexError(int iIdx) {
+  throw Exception(u"List index out of bounds (" + T(std::to_string(iIdx)) + u")");
+}
+
+}  // namespace
+
+TRanges::TRanges(const TRange& aRange) { AddRange(aRange); }
+
+TRanges::~TRanges() { Clear(); }
+
+std::unique_ptr<TRanges> TRanges::Copy() const {
+  auto result = std::make_unique<TRanges>();
+  for (const auto& r : FRanges) result->AddRange(*r);
+  return result;
+}
+
+bool TRanges::CheckNormal() const {
+  std::int64_t prevEnd = 0;
+  for (std::size_t i = 0; i < FRanges.size(); ++i) {
+    const TRange& r = *FRanges[i];
+    std::int64_t end;
+    if (!r.IsValid() || !EndOf(r, end)) return false;
+    // Disjoint and not touching: prevEnd + 1 < start, written so that it cannot overflow.
+    if (i > 0 && !(prevEnd < r.Start() && r.Start() - prevEnd > 1)) return false;
+    prevEnd = end;
+  }
+  return true;
+}
+
+void TRanges::Insert(std::size_t aIndex, std::int64_t iStart, std::int64_t iEnd) {
+  auto r = std::make_unique<TRange>();
+  r->SetByEnd(iStart, iEnd);
+  FRanges.insert(FRanges.begin() + static_cast<std::ptrdiff_t>(aIndex), std::move(r));
+}
+
+void TRanges::AddByEnd(std::int64_t iStart, std::int64_t iEnd) {
+  if (iEnd < iStart) return;
+  if (Merged) {
+    if (!FNormal) FNormal = CheckNormal();
+    if (FNormal) {
+      AddByEndNormal(iStart, iEnd);
+    } else {
+      AddByEndWalk(iStart, iEnd);
+      FNormal = CheckNormal();
+    }
+    return;
+  }
+  if (!FNormal) {
+    AddByEndWalk(iStart, iEnd);
+    return;
+  }
+  // Unmerged on an ordered list: after every range that starts at or before iStart.
+  auto it = std::upper_bound(FRanges.begin(), FRanges.end(), iStart,
+                             [](std::int64_t s, const std::unique_ptr<TRange>& r) { return s < r->Start(); });
+  std::size_t idx = static_cast<std::size_t>(it - FRanges.begin());
+  Insert(idx, iStart, iEnd);
+  // Still ordered unless the new range overlaps or touches a neighbour.
+  if (idx > 0) {
+    std::int64_t prevEnd = FRanges[idx - 1]->EndGet();
+    if (!(prevEnd < iStart && iStart - prevEnd > 1)) FNormal = false;
+  }
+  if (idx + 1 < FRanges.size()) {
+    std::int64_t nextStart = FRanges[idx + 1]->Start();
+    if (!(iEnd < nextStart && nextStart - iEnd > 1)) FNormal = false;
+  }
+}
+
+// Merged addition by the plain walk, for a list that is not (known to be) ordered: the
+// first range that overlaps or touches widens the new one and is removed, and the walk
+// starts again; the last range of the list takes the widened bounds in place.
+void TRanges::AddByEndWalk(std::int64_t iStart, std::int64_t iEnd) {
+restart:
+  for (std::size_t i = 0; i < FRanges.size(); ++i) {
+    TRange& r = *FRanges[i];
+    if (Merged && Add(iEnd, 1) >= r.Start() && r.EndGet() >= Sub(iStart, 1)) {
+      iStart = std::min(iStart, r.Start());
+      iEnd = std::max(iEnd, r.EndGet());
+      if (i + 1 < FRanges.size()) {
+        FRanges.erase(FRanges.begin() + static_cast<std::ptrdiff_t>(i));
+        goto restart;
+      }
+      r.SetByEnd(iStart, iEnd);
+      return;
+    }
+    if (iStart < r.Start()) {
+      Insert(i, iStart, iEnd);
+      return;
+    }
+  }
+  Insert(FRanges.size(), iStart, iEnd);
+}
+
+// Merged addition on an ordered list: the ranges that overlap or touch the new one are a
+// run [lo, hi), found by binary search; the first of them takes the joined bounds.
+void TRanges::AddByEndNormal(std::int64_t iStart, std::int64_t iEnd) {
+  if (FRanges.empty()) {
+    Insert(0, iStart, iEnd);
+    return;
+  }
+  const std::int64_t endPlus = Add(iEnd, 1);
+  if (endPlus < FRanges.front()->Start()) {
+    Insert(0, iStart, iEnd);
+    return;
+  }
+  const std::int64_t startMinus = Sub(iStart, 1);
+  auto lo = std::partition_point(FRanges.begin(), FRanges.end(),
+                                 [&](const std::unique_ptr<TRange>& r) { return r->EndGet() < startMinus; });
+  auto hi = std::partition_point(lo, FRanges.end(),
+                                 [&](const std::unique_ptr<TRange>& r) { return r->Start() <= endPlus; });
+  if (lo == hi) {
+    Insert(static_cast<std::size_t>(lo - FRanges.begin()), iStart, iEnd);
+    return;
+  }
+  std::int64_t start = std::min(iStart, (*lo)->Start());
+  std::int64_t end = std::max(iEnd, (*(hi - 1))->EndGet());
+  (*lo)->SetByEnd(start, end);
+  FRanges.erase(lo + 1, hi);
+}
+
+void TRanges::AddByLength(std::int64_t iStart, std::int64_t iLength) { AddByEnd(iStart, Add(iStart, Sub(iLength, 1))); }
+void TRanges::AddRange(const TRange& aRange) { AddByEnd(aRange.Start(), aRange.EndGet()); }
+void TRanges::AddRange(const TRange* aRange) { AddRange(Deref(aRange)); }
+
+void TRanges::AddRanges(const TRanges& aRanges) {
+  std::vector<TRange> copies;  // aRanges may be this set
+  copies.reserve(aRanges.FRanges.size());
+  for (const auto& r : aRanges.FRanges) copies.push_back(*r);
+  for (const TRange& r : copies) AddRange(r);
+}
+
+void TRanges::AddBlock(std::int64_t aBlock, std::int64_t aBlockSize) { AddByLength(Mul(aBlock, aBlockSize), aBlockSize); }
+
+void TRanges::BlocksAdd(const TIntegerList& aBlocks, std::int32_t aBlockSize) {
+  for (int i = 0; i < aBlocks.Count(); ++i) AddBlock(aBlocks.Items(i), aBlockSize);
+}
+
+void TRanges::RemoveByEnd(std::int64_t iStart, std::int64_t iEnd) {
+  if (iEnd < iStart) return;
+  if (FNormal) {
+    RemoveByEndNormal(iStart, iEnd);
+  } else {
+    RemoveByEndWalk(iStart, iEnd);
+    FNormal = CheckNormal();
+  }
+}
+
+void TRanges::RemoveByEndWalk(std::int64_t iStart, std::int64_t iEnd) {
+  for (std::size_t i = 0; i < FRanges.size();) {
+    TRange& r = *FRanges[i];
+    const std::int64_t start = r.Start(), end = r.EndGet();
+    if (start >= iStart && end <= iEnd) {
+      FRanges.erase(FRanges.begin() + static_cast<std::ptrdiff_t>(i));
+      continue;
+    }
+    if (start < iStart && end > iEnd) {
+      r.SetByEnd(start, Sub(iStart, 1));
+      TRange rest;
+      rest.SetByEnd(Add(iEnd, 1), end);
+      AddRange(rest);
+    } else if (iEnd >= start && iEnd < end) {
+      r.SetByEnd(Add(iEnd, 1), end);
+    } else if (start < iStart && end >= iStart) {
+      r.SetByEnd(start, Sub(iStart, 1));
+    }
+    ++i;
+  }
+}
+
+// Removal on an ordered list: the ranges that meet (iStart .. iEnd) are a run [lo, hi); the
+// first and the last may keep a part, the rest go.
+void TRanges::RemoveByEndNormal(std::int64_t iStart, std::int64_t iEnd) {
+  auto lo = std::partition_point(FRanges.begin(), FRanges.end(),
+                                 [&](const std::unique_ptr<TRange>& r) { return r->EndGet() < iStart; });
+  auto hi = std::partition_point(lo, FRanges.end(),
+                                 [&](const std::unique_ptr<TRange>& r) { return r->Start() <= iEnd; });
+  if (lo == hi) return;
+  TRange& first = **lo;
+  if (first.Start() < iStart) {
+    const std::int64_t end = first.EndGet();
+    if (end > iEnd) {  // split in two
+      TRange rest;
+      rest.SetByEnd(Add(iEnd, 1), end);
+      first.SetByEnd(first.Start(), Sub(iStart, 1));
+      Insert(static_cast<std::size_t>(lo - FRanges.begin()) + 1, rest.Start(), rest.EndGet());
+      return;
+    }
+    first.SetByEnd(first.Start(), Sub(iStart, 1));
+    ++lo;
+  }
+  if (lo != hi) {
+    TRange& last = **(hi - 1);
+    const std::int64_t end = last.EndGet();
+    if (end > iEnd) {
+      last.SetByEnd(Add(iEnd, 1), end);
+      --hi;
+    }
+  }
+  FRanges.erase(lo, hi);
+}
+
+void TRanges::RemoveByLength(std::int64_t iStart, std::int64_t iLength) {
+  RemoveByEnd(iStart, Add(iStart, Sub(iLength, 1)));
+}
+void TRanges::RemoveRange(const TRange& aRange) { RemoveByEnd(aRange.Start(), aRange.EndGet()); }
+void TRanges::RemoveRange(const TRange* aRange) { RemoveRange(Deref(aRange)); }
+
+void TRanges::RemoveRanges(const TRanges& aRanges) {
+  std::vector<TRange> copies;  // aRanges may be this set
+  copies.reserve(aRanges.FRanges.size());
+  for (const auto& r : aRanges.FRanges) copies.push_back(*r);
+  for (const TRange& r : copies) RemoveRange(r);
+}
+
+void TRanges::RemoveBlock(std::int64_t aBlock, std::int64_t aBlockSize) {
+  RemoveByLength(Mul(aBlock, aBlockSize), aBlockSize);
+}
+
+void TRanges::BlocksRemove(const TIntegerList& aBlocks, std::int32_t aBlockSize) {
+  for (int i = 0; i < aBlocks.Count(); ++i) RemoveBlock(aBlocks.Items(i), aBlockSize);
+}
+
+void TRanges::RemoveByStart(std::int64_t iStart) {
+  std::erase_if(FRanges, [&](const std::unique_ptr<TRange>& r) { return r->Start() == iStart; });
+}
+
+void TRanges::Remove(int iIdx) {
+  if (iIdx < 0 || iIdx >= Count()) RangeIndexError(iIdx);
+  FRanges.erase(FRanges.begin() + iIdx);
+}
+
+void TRanges::Clear() {
+  FRanges.clear();
+  FNormal = true;
+}
+
+PRange TRanges::FRangeGet(int iIdx) {
+  if (iIdx < 0 || iIdx >= Count()) RangeIndexError(iIdx);
+  FNormal = false;  // the caller may change it
+  return FRanges[static_cast<std::size_t>(iIdx)].get();
+}
+
+TRange TRanges::CopyRange(int iIdx) const {
+  if (iIdx < 0 || iIdx >= Count()) RangeIndexError(iIdx);
+  return *FRanges[static_cast<std::size_t>(iIdx)];
+}
+
+std::int64_t TRanges::TotalLength() const {
+  std::int64_t sum = 0;
+  for (const auto& r : FRanges) sum = Add(sum, r->Length());
+  return sum;
+}
+
+std::int64_t TRanges::TotalStart() const {
+  if (FRanges.empty()) return -1;
+  std::int64_t start = FRanges.front()->Start();
+  for (const auto& r : FRanges) start = std::min(start, r->Start());
+  return start;
+}
+
+std::int64_t TRanges::TotalEnd() const { return FRanges.empty() ? -1 : FRanges.back()->EndGet(); }
+
+PRange TRanges::Longest() {
+  int best = -1;
+  for (int i = 0; i < Count(); ++i)
+    if (best < 0 || FRanges[i]->Length() > FRanges[best]->Length()) best = i;
+  return best < 0 ? nullptr : FRangeGet(best);
+}
+
+TRange TRanges::Last() const { return FRanges.empty() ? TRange() : *FRanges.back(); }
+
+TRange TRanges::ExtractFirst() {
+  if (!Verify(IsNotEmpty())) return TRange();
+  TRange r = *FRanges.front();
+  FRanges.erase(FRanges.begin());
+  return r;
+}
+
+TRange TRanges::ExtractLast() {
+  if (!Verify(IsNotEmpty())) return TRange();
+  TRange r = *FRanges.back();
+  FRanges.pop_back();
+  return r;
+}
+
+std::int64_t TRanges::TrimToLength(std::int64_t aTotalLength) {
+  std::int64_t sum = 0;
+  for (std::size_t k = 0; k < FRanges.size(); ++k) {
+    sum = Add(sum, FRanges[k]->Length());
+    if (sum < aTotalLength) continue;
+    FRanges[k]->ShrinkBy(Sub(sum, aTotalLength));
+    FRanges.erase(FRanges.begin() + static_cast<std::ptrdiff_t>(k) + 1, FRanges.end());
+    // A target of 0 or less leaves nothing: no range of zero or negative length stays.
+    if (FRanges[k]->Length() <= 0) FRanges.pop_back();
+    return std::max<std::int64_t>(aTotalLength, 0);
+  }
+  return sum;
+}
+
+void TRanges::ShiftAll(std::int64_t aShift) {
+  // All or nothing: an overflow leaves every range where it was.
+  std::vector<std::int64_t> starts;
+  starts.reserve(FRanges.size());
+  for (const auto& r : FRanges) starts.push_back(Add(r->Start(), aShift));
+  for (std::size_t i = 0; i < FRanges.size(); ++i) FRanges[i]->ShiftTo(starts[i]);
+}
+
+void TRanges::ShiftIfOverlapping() {
+  for (std::size_t i = 1; i < FRanges.size(); ++i)
+    if (FRanges[i]->IsIntersecting(*FRanges[i - 1])) FRanges[i]->ShiftTo(Add(FRanges[i - 1]->EndGet(), 1));
+  FNormal = CheckNormal();
+}
+
+void TRanges::MergeNearby(std::int64_t aMaximumDistance) {
+  for (std::size_t i = 0; i + 1 < FRanges.size();) {
+    if (FRanges[i + 1]->Start() <= Add(FRanges[i]->EndGet(), aMaximumDistance)) {
+      FRanges[i]->Join(*FRanges[i + 1]);
+      FRanges.erase(FRanges.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    } else {
+      ++i;
+    }
+  }
+  FNormal = CheckNormal();
+}
+
+std::unique_ptr<TRanges> TRanges::Intersection(const TRange& aRange) const {
+  auto result = std::make_unique<TRanges>();
+  for (const auto& r : FRanges) {
+    TRange x = r->Intersection(aRange);
+    if (x.IsValid()) result->AddRange(x);
+  }
+  return result;
+}
+
+std::unique_ptr<TRanges> TRanges::Intersection(const TRange* aRange) const { return Intersection(Deref(aRange)); }
+
+std::unique_ptr<TRanges> TRanges::Intersection(const TRanges& aRanges) const {
+  auto result = std::make_unique<TRanges>();
+  std::size_t i = 0, j = 0;
+  while (i < FRanges.size() && j < aRanges.FRanges.size()) {
+    const TRange& a = *FRanges[i];
+    const TRange& b = *aRanges.FRanges[j];
+    TRange x = a.Intersection(b);
+    if (x.IsValid()) result->AddRange(x);
+    if (b.EndGet() < a.EndGet())
+      ++j;
+    else
+      ++i;
+  }
+  return result;
+}
+
+TRange TRanges::IntersectionAsSingleRange(const TRange& aRange) const {
+  auto all = Intersection(aRange);
+  return all->IsEmpty() ? TRange() : all->CopyRange(0);
+}
+
+bool TRanges::IsSame(const TRange* aRange) const {
+  return FRanges.size() == 1 && FRanges.front()->IsSame(Deref(aRange));
+}
+
+bool TRanges::IsSame(const TRanges& aRanges) const {
+  if (FRanges.size() != aRanges.FRanges.size()) return false;
+  for (std::size_t i = 0; i < FRanges.size(); ++i)
+    if (FRanges[i]->Start() != aRanges.FRanges[i]->Start() || FRanges[i]->Length() != aRanges.FRanges[i]->Length())
+      return false;
+  return true;
+}
+
+bool TRanges::IsAdjacent(const TRange* aRange) const {
+  const TRange& a = Deref(aRange);
+  for (const auto& r : FRanges)
+    if (r->IsAdjacent(a)) return true;
+  return false;
+}
+
+void TRanges::AlignByTrimming(std::int64_t iBlockSize) {
+  for (auto& r : FRanges) r->AlignByTrimming(iBlockSize);
+  std::erase_if(FRanges, [](const std::unique_ptr<TRange>& r) { return !r->IsValid(); });
+}
+
+bool TRanges::AlignByExtending(std::int64_t iBlockSize) {
+  bool changed = false;
+  for (std::size_t i = 0; i < FRanges.size();) {
+    if (FRanges[i]->AlignByExtending(iBlockSize)) changed = true;
+    if (i > 0 && FRanges[i]->IsAdjacent(*FRanges[i - 1])) {
+      FRanges[i - 1]->Join(*FRanges[i]);
+      FRanges.erase(FRanges.begin() + static_cast<std::ptrdiff_t>(i));
+      changed = true;
+      continue;
+    }
+    ++i;
+  }
+  FNormal = CheckNormal();
+  return changed;
+}
+
+std::unique_ptr<TRanges> TRanges::NonAlignedRanges(std::int64_t iBlockSize) const {
+  auto result = std::make_unique<TRanges>();
+  for (const auto& r : FRanges) result->AddRanges(*r->NonAlignedRanges(iBlockSize));
+  return result;
+}
+
+void TRanges::GetBlockList(TIntegerList& aBlocks, std::int32_t aBlockSize) const {
+  for (const auto& r : FRanges) r->GetBlockList(aBlocks, aBlockSize);
+}
+
+int TRanges::BlocksUsed(std::int32_t aBlockSize) const {
+  // The block numbers touched form one run per range; the runs, sorted and joined, count
+  // each block once without listing them.
+  std::vector<std::pair<std::int64_t, std::int64_t>> runs;
+  for (const auto& r : FRanges)
+    if (r->IsValid()) runs.emplace_back(BlockNumber(Div(r->Start(), aBlockSize)), BlockNumber(Div(r->EndGet(), aBlockSize)));
+  std::sort(runs.begin(), runs.end());
+  std::int64_t count = 0, coveredTo = INT64_MIN;
+  for (auto [first, last] : runs) {
+    if (last <= coveredTo) continue;
+    count += last - std::max(first, coveredTo + 1) + 1;
+    coveredTo = last;
+  }
+  if (count > INT32_MAX) throw EIntOverflow();
+  return static_cast<int>(count);
+}
+
+void TRanges::ToBlocks(std::int32_t aBlockSize) {
+  for (auto& r : FRanges) r->ToBlocks(aBlockSize);
+  FNormal = CheckNormal();
+}
+
+void TRanges::FilterByBlocks(const TIntegerList& aBlocks, std::int32_t aBlockSize) {
+  TRanges blocks;
+  blocks.BlocksAdd(aBlocks, aBlockSize);
+  auto inside = Intersection(blocks);
+  if (inside->TotalLength() < TotalLength()) {
+    Clear();
+    AddRanges(*inside);
+  }
+}
+
+void TRanges::SplitIntoBlocks(std::int32_t aBlockSize) {
+  Merged = false;
+  if (FNormal) {
+    // Ordered and disjoint: every piece lands right after the range it was cut from, so the
+    // list is rebuilt in one pass.
+    std::vector<std::unique_ptr<TRange>> pieces;
+    pieces.reserve(FRanges.size());
+    for (auto& r : FRanges) {
+      std::int64_t start = r->Start();
+      const std::int64_t end = r->EndGet();
+      for (;;) {
+        std::int64_t boundary = Sub(Mul(Add(Div(start, aBlockSize), 1), aBlockSize), 1);
+        auto piece = std::make_unique<TRange>();
+        if (boundary < end) {
+          piece->SetByEnd(start, boundary);
+          pieces.push_back(std::move(piece));
+          start = Add(boundary, 1);
+          continue;
+        }
+        piece->SetByEnd(start, end);
+        pieces.push_back(std::move(piece));
+        break;
+      }
+    }
+    FRanges = std::move(pieces);
+  } else {
+    for (std::size_t i = 0; i < FRanges.size(); ++i) {
+      TRange& r = *FRanges[i];
+      const std::int64_t end = r.EndGet();
+      std::int64_t boundary = Sub(Mul(Add(Div(r.Start(), aBlockSize), 1), aBlockSize), 1);
+      if (boundary < end) {
+        AddByEnd(Add(boundary, 1), end);
+        FRanges[i]->MoveEndTo(boundary);
+      }
+    }
+  }
+  FNormal = CheckNormal();
+}
+
+Text TRanges::ToString() const {
+  Text result = u"[ Count = " + VariantToText(Variant(std::int64_t(Count()))) + u", Total Length: " +
+                VariantToText(Variant(TotalLength())) + u" ]\r\n";
+  for (const auto& r : FRanges) result += r->ToString() + u"\r\n";
+  return result;
 }
