@@ -134,6 +134,54 @@ struct TRange {
   std::int64_t FLength = 0;
 };
 
+namespace rangesdetail {
+
+// The list of a TRanges: owned range records in chunks of at most kChunk, with the starts
+// kept beside them, so that an insertion moves at most one chunk and a search by start reads
+// contiguous numbers. Indexes are over the whole list; walking it in order is cheap.
+class TRangeStore {
+ public:
+  static constexpr std::size_t kChunk = 512;
+
+  TRangeStore() = default;
+  TRangeStore(const TRangeStore&) = delete;
+  TRangeStore& operator=(const TRangeStore&) = delete;
+  ~TRangeStore() { clear(); }
+
+  std::size_t size() const { return FCount; }
+  bool empty() const { return FCount == 0; }
+  TRange& operator[](std::size_t i) const;
+  TRange& front() const { return (*this)[0]; }
+  TRange& back() const { return (*this)[FCount - 1]; }
+  void insert(std::size_t i, std::unique_ptr<TRange> aRange);
+  // Removes [aFirst, aLast).
+  void erase(std::size_t aFirst, std::size_t aLast);
+  void clear();
+  std::vector<TRange> Copies() const;
+  void Assign(std::vector<std::unique_ptr<TRange>> aRanges);
+
+  // The starts beside the records are trusted only while the owner says so; it records a
+  // changed start with StartChanged or rebuilds all with StartsRebuild.
+  void StartChanged(std::size_t i);
+  void StartsRebuild();
+  // The number of ranges whose start is <= x, for a list sorted by start.
+  std::size_t CountStartsUpTo(std::int64_t x) const;
+
+ private:
+  struct TChunk {
+    std::vector<std::int64_t> Starts;
+    // Owned; raw pointers so that inserting moves them as plain words.
+    std::vector<TRange*> Items;
+  };
+  // Chunk and offset of index i; remembers where the last lookup ended.
+  std::pair<std::size_t, std::size_t> Locate(std::size_t i) const;
+  std::vector<TChunk> FChunks;
+  std::size_t FCount = 0;
+  mutable std::size_t FFingerChunk = 0, FFingerBase = 0;
+};
+
+}  // namespace rangesdetail
+
 // A sorted list of ranges. Merged (the default) keeps the ranges disjoint and not touching:
 // an added range is joined with every range it overlaps or touches. Unmerged, added ranges
 // stay separate, sorted by start (an equal start goes after the existing ones).
@@ -242,12 +290,14 @@ class TRanges {
   // (an unmerged addition, a range handed out for writing, shifting) clears it, and the
   // next merged addition checks the list again.
   bool FNormal = true;
-  std::vector<std::unique_ptr<TRange>> FRanges;
+  rangesdetail::TRangeStore FRanges;
 
   void AddByEndWalk(std::int64_t iStart, std::int64_t iEnd);
   void AddByEndNormal(std::int64_t iStart, std::int64_t iEnd);
   void RemoveByEndWalk(std::int64_t iStart, std::int64_t iEnd);
   void RemoveByEndNormal(std::int64_t iStart, std::int64_t iEnd);
   bool CheckNormal() const;
+  // FNormal from a check of the list; the starts beside the records are rebuilt when it holds.
+  void Renormalize();
   void Insert(std::size_t aIndex, std::int64_t iStart, std::int64_t iEnd);
 };
