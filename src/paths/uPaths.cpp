@@ -608,7 +608,8 @@ struct TFolderListing {
 };
 
 // The previous redirection state between Wow64FsRedirectionDisable and Revert.
-constinit std::atomic<win::LPVOID> gWow64RedirectionOldValue{nullptr};
+// Redirection is a state of each thread: what the switch kept is kept per thread too.
+thread_local win::LPVOID tWow64RedirectionOldValue = nullptr;
 
 win::FARPROC Kernel32ProcGet(const char* aName) {
   win::HMODULE kernel = win::GetModuleHandleW(u"kernel32.dll");
@@ -859,12 +860,12 @@ void Wow64FsRedirectionDisable() {
   if (!proc) return;
   win::LPVOID oldValue = nullptr;
   // Where the call fails (a 64-bit or a native process) there is no state to keep.
-  if (reinterpret_cast<TDisable>(proc)(&oldValue)) gWow64RedirectionOldValue.store(oldValue);
+  if (reinterpret_cast<TDisable>(proc)(&oldValue)) tWow64RedirectionOldValue = oldValue;
 }
 
 void Wow64FsRedirectionRevert() {
   using TRevert = win::BOOL(ORV_WINAPI*)(win::LPVOID);
   win::FARPROC proc = Kernel32ProcGet("Wow64RevertWow64FsRedirection");
   if (!proc) return;
-  reinterpret_cast<TRevert>(proc)(gWow64RedirectionOldValue.load());
+  reinterpret_cast<TRevert>(proc)(tWow64RedirectionOldValue);
 }

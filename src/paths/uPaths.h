@@ -313,8 +313,8 @@ TPath ExePathGet();
 
 // ---- File-system redirection of 32-bit programs on 64-bit Windows ----------------------
 
-// Turns redirection off for the calling thread, keeping the previous state in one
-// process-wide variable; nothing happens where the system has no such function.
+// Turns redirection off for the calling thread, keeping the previous state for that thread;
+// nothing happens where the system has no such function.
 void Wow64FsRedirectionDisable();
-// Puts back the state that Wow64FsRedirectionDisable kept.
+// Puts back the state that Wow64FsRedirectionDisable kept on the calling thread.
 void Wow64FsRedirectionRevert();

@@ -287,3 +287,17 @@ TEST(RegistryFor64OS, UnavailableOperationsAreReported) {
   EXPECT_NE(ProblemsRecordedGet()[0].Message.find(u"Should not be used"), Text::npos);
   ProblemsRecordedClear();
 }
+
+// The predefined keys are 32-bit values, sign-extended in a 64-bit program as the system's
+// headers have them: a key compared with one the system handed over must match.
+TEST(RegistryRootKeys, AreSignExtended) {
+  struct Case {
+    win::HKEY key;
+    std::int32_t value;
+  } cases[] = {{win::HKEY_CLASSES_ROOT, static_cast<std::int32_t>(0x80000000u)},
+               {win::HKEY_CURRENT_USER, static_cast<std::int32_t>(0x80000001u)},
+               {win::HKEY_LOCAL_MACHINE, static_cast<std::int32_t>(0x80000002u)},
+               {win::HKEY_USERS, static_cast<std::int32_t>(0x80000003u)},
+               {win::HKEY_CURRENT_CONFIG, static_cast<std::int32_t>(0x80000005u)}};
+  for (const auto& c : cases) EXPECT_EQ(reinterpret_cast<std::intptr_t>(c.key), std::intptr_t(c.value));
+}
