@@ -869,3 +869,45 @@ void Wow64FsRedirectionRevert() {
   if (!proc) return;
   reinterpret_cast<TRevert>(proc)(tWow64RedirectionOldValue);
 }
+
+// ---- Device and NT forms ----------------------------------------------------------------
+
+TPath TPath::PathToDevice() const {
+  TPath path = *this;
+  if (path.IsPathToPcItself()) {
+    path.RemoveFirst();
+    path.RemoveFirst();
+    path.LeadingSeparatorSet(false);
+  }
+  TPath result;
+  if (path.IsPathInNt()) {
+    Verify(PartsMatch(path.PartGet(0), u"Device"));
+    result = path.CopyFirstParts(2);
+  } else if (path.IsPathToDrive()) {
+    result = path.CopyFirstParts(1);
+  } else if (path.IsPathToVolume()) {
+    result = path.CopyFirstParts(3);
+  } else {
+    Alert(Text());
+  }
+  result.LeadingSeparatorSet(path.LeadingSeparator());
+  return result;
+}
+
+TPath TPath::PathOnDevice() const { return CopyLastParts(Count - PathToDevice().Count); }
+
+void TPath::ConvertToPathToDevice() {
+  Verify(IsNotEmpty());
+  FTrailingSeparator = false;
+  *this = TPath(u"\\\\.\\" + First());
+}
+
+TPath TPath::NtPathClean() const {
+  TPath result = *this;
+  // Looked at without the reports the kind tests give for other forms: only an NT path
+  // under \Device\Mup changes.
+  const bool mup = FLeadingSeparator && Count >= 2 && PartsMatch(PartGet(0), u"Device") && PartsMatch(PartGet(1), u"Mup");
+  if (mup && Verify(Count >= 3))
+    while (result.Count > 2 && result.PartGet(2).starts_with(u";")) result.Remove(2);
+  return result;
+}
