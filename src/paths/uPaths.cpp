@@ -608,7 +608,8 @@ struct TFolderListing {
 };
 
 // The previous redirection state between Wow64FsRedirectionDisable and Revert.
-constinit std::atomic<win::LPVOID> gWow64RedirectionOldValue{nullptr};
+// Redirection is a state of each thread: what the switch kept is kept per thread too.
+thread_local win::LPVOID tWow64RedirectionOldValue = nullptr;
 
 win::FARPROC Kernel32ProcGet(const char* aName) {
   win::HMODULE kernel = win::GetModuleHandleW(u"kernel32.dll");
@@ -859,12 +860,54 @@ void Wow64FsRedirectionDisable() {
   if (!proc) return;
   win::LPVOID oldValue = nullptr;
   // Where the call fails (a 64-bit or a native process) there is no state to keep.
-  if (reinterpret_cast<TDisable>(proc)(&oldValue)) gWow64RedirectionOldValue.store(oldValue);
+  if (reinterpret_cast<TDisable>(proc)(&oldValue)) tWow64RedirectionOldValue = oldValue;
 }
 
 void Wow64FsRedirectionRevert() {
   using TRevert = win::BOOL(ORV_WINAPI*)(win::LPVOID);
   win::FARPROC proc = Kernel32ProcGet("Wow64RevertWow64FsRedirection");
   if (!proc) return;
-  reinterpret_cast<TRevert>(proc)(gWow64RedirectionOldValue.load());
+  reinterpret_cast<TRevert>(proc)(tWow64RedirectionOldValue);
+}
+
+// ---- Device and NT forms ----------------------------------------------------------------
+
+TPath TPath::PathToDevice() const {
+  TPath path = *this;
+  if (path.IsPathToPcItself()) {
+    path.RemoveFirst();
+    path.RemoveFirst();
+    path.LeadingSeparatorSet(false);
+  }
+  TPath result;
+  if (path.IsPathInNt()) {
+    Verify(PartsMatch(path.PartGet(0), u"Device"));
+    result = path.CopyFirstParts(2);
+  } else if (path.IsPathToDrive()) {
+    result = path.CopyFirstParts(1);
+  } else if (path.IsPathToVolume()) {
+    result = path.CopyFirstParts(3);
+  } else {
+    Alert(Text());
+  }
+  result.LeadingSeparatorSet(path.LeadingSeparator());
+  return result;
+}
+
+TPath TPath::PathOnDevice() const { return CopyLastParts(Count - PathToDevice().Count); }
+
+void TPath::ConvertToPathToDevice() {
+  Verify(IsNotEmpty());
+  FTrailingSeparator = false;
+  *this = TPath(u"\\\\.\\" + First());
+}
+
+TPath TPath::NtPathClean() const {
+  TPath result = *this;
+  // Looked at without the reports the kind tests give for other forms: only an NT path
+  // under \Device\Mup changes.
+  const bool mup = FLeadingSeparator && Count >= 2 && PartsMatch(PartGet(0), u"Device") && PartsMatch(PartGet(1), u"Mup");
+  if (mup && Verify(Count >= 3))
+    while (result.Count > 2 && result.PartGet(2).starts_with(u";")) result.Remove(2);
+  return result;
 }

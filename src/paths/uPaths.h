@@ -172,6 +172,20 @@ class TPath {
   // reported and gives false.
   bool IsDeviceMup() const;
 
+  // ---- Device and NT forms ------------------------------------------------------------
+
+  // The device part: 'C:' of 'C:\a\b', '\Device\HarddiskVolume2' of an NT path, the first
+  // three parts of a volume path; a '\\?\' prefix is dropped first. Any other form is
+  // reported and gives the empty path. The leading flag is that of the (unprefixed) path.
+  TPath PathToDevice() const;
+  // The path below its device: 'a\b' of 'C:\a\b', '\a' of '\Device\HarddiskVolume2\a'.
+  TPath PathOnDevice() const;
+  // Becomes the path that opens its volume directly: 'C:\dir\x' becomes '\\.\C:'.
+  void ConvertToPathToDevice();
+  // Without the redirector parts (those starting with ';') right after '\Device\Mup':
+  // '\Device\Mup\;LanmanRedirector\;Z:0000\server\share' gives '\Device\Mup\server\share'.
+  TPath NtPathClean() const;
+
   // ---- Operators ---------------------------------------------------------------------
 
   // A copy of this path with aPath's parts added and aPath's trailing flag; this path's
@@ -313,8 +327,8 @@ TPath ExePathGet();
 
 // ---- File-system redirection of 32-bit programs on 64-bit Windows ----------------------
 
-// Turns redirection off for the calling thread, keeping the previous state in one
-// process-wide variable; nothing happens where the system has no such function.
+// Turns redirection off for the calling thread, keeping the previous state for that thread;
+// nothing happens where the system has no such function.
 void Wow64FsRedirectionDisable();
-// Puts back the state that Wow64FsRedirectionDisable kept.
+// Puts back the state that Wow64FsRedirectionDisable kept on the calling thread.
 void Wow64FsRedirectionRevert();

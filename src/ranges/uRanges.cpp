@@ -1,9 +1,11 @@
 #include "ranges/uRanges.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "params/uMiscLean.h"
+#include "diag/uMisc.h"
 #include "ranges/uBlocks.h"
 #include "rtl/Variant.h"
 
@@ -309,7 +311,638 @@ bool TRange::TrimToBlocks(std::int32_t iBlocks, std::int32_t iBlockSize) {
   return true;
 }
 
+std::unique_ptr<TRanges> TRange::NonAlignedRanges(std::int64_t iBlockSize) const {
+  auto result = std::make_unique<TRanges>();
+  std::int64_t startMod = Mod(FStart, iBlockSize);
+  if (startMod != 0) result->AddByLength(FStart, std::min(FLength, Sub(iBlockSize, startMod)));
+  std::int64_t end = EndGet();
+  std::int64_t endMod = Mod(Add(end, 1), iBlockSize);
+  if (endMod != 0) result->AddByEnd(std::max(FStart, Add(Sub(end, endMod), 1)), end);
+  return result;
+}
+
 Text TRange::ToString() const {
   return VariantToTextGrouped(Variant(FStart)) + u" - " + VariantToTextGrouped(Variant(EndGet())) + u" (" +
          VariantToTextGrouped(Variant(FLength)) + u")";
+}
+
+// --- TRanges ---
+
+namespace {
+
+// The end of a range without raising; false when it does not fit.
+bool EndOf(const TRange& r, std::int64_t& aEnd) {
+  if (r.Length() == TRange::kHigh) {
+    aEnd = TRange::kHigh;
+    return true;
+  }
+  std::int64_t sum;
+  if (__builtin_add_overflow(r.Start(), r.Length(), &sum)) return false;
+  aEnd = sum - 1;  // sum > Start() >= INT64_MIN for a valid range
+  return true;
+}
+
+[[noreturn]] void RangeIndexError(int iIdx) {
+  throw Exception(u"List index out of bounds (" + T(std::to_string(iIdx)) + u")");
+}
+
+// a ends before b starts, with a gap of at least one position (a's end + 1 < b's start).
+bool Apart(std::int64_t aEnd, std::int64_t bStart) { return aEnd < bStart && bStart - aEnd > 1; }
+
+}  // namespace
+
+namespace rangesdetail {
+
+std::pair<std::size_t, std::size_t> TRangeStore::Locate(std::size_t i) const {
+  std::size_t c = FFingerChunk, base = FFingerBase;
+  if (c >= FChunks.size() || i < base) c = 0, base = 0;
+  while (i >= base + FChunks[c].Items.size()) base += FChunks[c++].Items.size();
+  FFingerChunk = c;
+  FFingerBase = base;
+  return {c, i - base};
+}
+
+TRange& TRangeStore::operator[](std::size_t i) const {
+  auto [c, o] = Locate(i);
+  return *FChunks[c].Items[o];
+}
+
+void TRangeStore::insert(std::size_t i, std::unique_ptr<TRange> aRange) {
+  std::size_t c = 0, o = 0;
+  if (FChunks.empty()) {
+    FChunks.emplace_back();
+  } else if (i == FCount) {
+    c = FChunks.size() - 1;
+    o = FChunks[c].Items.size();
+  } else {
+    std::tie(c, o) = Locate(i);
+  }
+  TChunk& chunk = FChunks[c];
+  chunk.Starts.insert(chunk.Starts.begin() + static_cast<std::ptrdiff_t>(o), aRange->Start());
+  chunk.Items.insert(chunk.Items.begin() + static_cast<std::ptrdiff_t>(o), aRange.release());
+  ++FCount;
+  if (chunk.Items.size() > kChunk) {
+    TChunk upper;
+    const auto half = static_cast<std::ptrdiff_t>(kChunk / 2);
+    upper.Starts.assign(chunk.Starts.begin() + half, chunk.Starts.end());
+    upper.Items.assign(chunk.Items.begin() + half, chunk.Items.end());
+    chunk.Starts.resize(kChunk / 2);
+    chunk.Items.resize(kChunk / 2);
+    FChunks.insert(FChunks.begin() + static_cast<std::ptrdiff_t>(c) + 1, std::move(upper));
+  }
+  if (c < FFingerChunk || FFingerChunk >= FChunks.size()) FFingerChunk = 0, FFingerBase = 0;
+}
+
+void TRangeStore::erase(std::size_t aFirst, std::size_t aLast) {
+  while (aFirst < aLast) {
+    auto [c, o] = Locate(aFirst);
+    TChunk& chunk = FChunks[c];
+    std::size_t n = std::min(aLast - aFirst, chunk.Items.size() - o);
+    for (std::size_t k = o; k < o + n; ++k) delete chunk.Items[k];
+    chunk.Starts.erase(chunk.Starts.begin() + static_cast<std::ptrdiff_t>(o),
+                       chunk.Starts.begin() + static_cast<std::ptrdiff_t>(o + n));
+    chunk.Items.erase(chunk.Items.begin() + static_cast<std::ptrdiff_t>(o),
+                      chunk.Items.begin() + static_cast<std::ptrdiff_t>(o + n));
+    FCount -= n;
+    aLast -= n;
+    if (chunk.Items.empty()) FChunks.erase(FChunks.begin() + static_cast<std::ptrdiff_t>(c));
+    FFingerChunk = 0, FFingerBase = 0;
+  }
+}
+
+void TRangeStore::clear() {
+  for (TChunk& chunk : FChunks)
+    for (TRange* r : chunk.Items) delete r;
+  FChunks.clear();
+  FCount = 0;
+  FFingerChunk = 0, FFingerBase = 0;
+}
+
+std::vector<TRange> TRangeStore::Copies() const {
+  std::vector<TRange> out;
+  out.reserve(FCount);
+  for (const TChunk& chunk : FChunks)
+    for (const auto& r : chunk.Items) out.push_back(*r);
+  return out;
+}
+
+void TRangeStore::Assign(std::vector<std::unique_ptr<TRange>> aRanges) {
+  clear();
+  for (std::size_t i = 0; i < aRanges.size(); i += kChunk / 2) {
+    TChunk chunk;
+    std::size_t n = std::min(kChunk / 2, aRanges.size() - i);
+    for (std::size_t k = i; k < i + n; ++k) {
+      chunk.Starts.push_back(aRanges[k]->Start());
+      chunk.Items.push_back(aRanges[k].release());
+    }
+    FChunks.push_back(std::move(chunk));
+  }
+  FCount = aRanges.size();
+}
+
+void TRangeStore::StartChanged(std::size_t i) {
+  auto [c, o] = Locate(i);
+  FChunks[c].Starts[o] = FChunks[c].Items[o]->Start();
+}
+
+void TRangeStore::StartsRebuild() {
+  for (TChunk& chunk : FChunks)
+    for (std::size_t k = 0; k < chunk.Items.size(); ++k) chunk.Starts[k] = chunk.Items[k]->Start();
+}
+
+std::size_t TRangeStore::CountStartsUpTo(std::int64_t x) const {
+  // The last chunk whose first start is <= x holds the answer's boundary.
+  auto chunk = std::partition_point(FChunks.begin(), FChunks.end(),
+                                    [&](const TChunk& k) { return k.Starts.front() <= x; });
+  if (chunk == FChunks.begin()) return 0;
+  --chunk;
+  std::size_t base = 0;
+  for (auto k = FChunks.begin(); k != chunk; ++k) base += k->Items.size();
+  return base + static_cast<std::size_t>(std::upper_bound(chunk->Starts.begin(), chunk->Starts.end(), x) -
+                                         chunk->Starts.begin());
+}
+
+}  // namespace rangesdetail
+
+TRanges::TRanges(const TRange& aRange) { AddRange(aRange); }
+
+TRanges::~TRanges() { Clear(); }
+
+std::unique_ptr<TRanges> TRanges::Copy() const {
+  auto result = std::make_unique<TRanges>();
+  for (std::size_t i = 0; i < FRanges.size(); ++i) result->AddRange(FRanges[i]);
+  return result;
+}
+
+bool TRanges::CheckNormal() const {
+  std::int64_t prevEnd = 0;
+  for (std::size_t i = 0; i < FRanges.size(); ++i) {
+    const TRange& r = FRanges[i];
+    std::int64_t end;
+    if (!r.IsValid() || !EndOf(r, end)) return false;
+    if (i > 0 && !Apart(prevEnd, r.Start())) return false;
+    prevEnd = end;
+  }
+  return true;
+}
+
+void TRanges::Renormalize() {
+  FNormal = CheckNormal();
+  if (FNormal) FRanges.StartsRebuild();
+}
+
+void TRanges::Insert(std::size_t aIndex, std::int64_t iStart, std::int64_t iEnd) {
+  auto r = std::make_unique<TRange>();
+  r->SetByEnd(iStart, iEnd);
+  FRanges.insert(aIndex, std::move(r));
+}
+
+void TRanges::AddByEnd(std::int64_t iStart, std::int64_t iEnd) {
+  if (iEnd < iStart) return;
+  if (Merged) {
+    if (!FNormal) Renormalize();
+    if (FNormal) {
+      AddByEndNormal(iStart, iEnd);
+    } else {
+      AddByEndWalk(iStart, iEnd);
+      Renormalize();
+    }
+    return;
+  }
+  if (!FNormal) {
+    AddByEndWalk(iStart, iEnd);
+    return;
+  }
+  // Unmerged on an ordered list: after every range that starts at or before iStart.
+  const std::size_t idx = FRanges.CountStartsUpTo(iStart);
+  Insert(idx, iStart, iEnd);
+  // Still ordered unless the new range overlaps or touches a neighbour.
+  if (idx > 0 && !Apart(FRanges[idx - 1].EndGet(), iStart)) FNormal = false;
+  if (idx + 1 < FRanges.size() && !Apart(iEnd, FRanges[idx + 1].Start())) FNormal = false;
+}
+
+// Merged addition by the plain walk, for a list that is not (known to be) ordered: the
+// first range that overlaps or touches widens the new one and is removed, and the walk
+// starts again; the last range of the list takes the widened bounds in place.
+void TRanges::AddByEndWalk(std::int64_t iStart, std::int64_t iEnd) {
+restart:
+  for (std::size_t i = 0; i < FRanges.size(); ++i) {
+    TRange& r = FRanges[i];
+    if (Merged && Add(iEnd, 1) >= r.Start() && r.EndGet() >= Sub(iStart, 1)) {
+      iStart = std::min(iStart, r.Start());
+      iEnd = std::max(iEnd, r.EndGet());
+      if (i + 1 < FRanges.size()) {
+        FRanges.erase(i, i + 1);
+        goto restart;
+      }
+      r.SetByEnd(iStart, iEnd);
+      return;
+    }
+    if (iStart < r.Start()) {
+      Insert(i, iStart, iEnd);
+      return;
+    }
+  }
+  Insert(FRanges.size(), iStart, iEnd);
+}
+
+// Merged addition on an ordered list: the ranges that overlap or touch the new one are a
+// run [lo, hi), found by binary search on the starts; the first of them takes the joined
+// bounds and the others go.
+void TRanges::AddByEndNormal(std::int64_t iStart, std::int64_t iEnd) {
+  if (FRanges.empty()) {
+    Insert(0, iStart, iEnd);
+    return;
+  }
+  const std::int64_t endPlus = Add(iEnd, 1);
+  if (endPlus < FRanges.front().Start()) {
+    Insert(0, iStart, iEnd);
+    return;
+  }
+  const std::int64_t startMinus = Sub(iStart, 1);
+  // hi: the first range starting after iEnd + 1. lo: the first range ending at or after
+  // iStart - 1; in an ordered list only the range before that start can still reach it.
+  const std::size_t hi = FRanges.CountStartsUpTo(endPlus);
+  std::size_t lo = FRanges.CountStartsUpTo(startMinus);
+  if (lo > 0 && FRanges[lo - 1].EndGet() >= startMinus) --lo;
+  if (lo == hi) {
+    Insert(lo, iStart, iEnd);
+    return;
+  }
+  TRange& first = FRanges[lo];
+  const std::int64_t start = std::min(iStart, first.Start());
+  const std::int64_t end = std::max(iEnd, FRanges[hi - 1].EndGet());
+  first.SetByEnd(start, end);
+  FRanges.StartChanged(lo);
+  FRanges.erase(lo + 1, hi);
+}
+
+void TRanges::AddByLength(std::int64_t iStart, std::int64_t iLength) { AddByEnd(iStart, Add(iStart, Sub(iLength, 1))); }
+void TRanges::AddRange(const TRange& aRange) { AddByEnd(aRange.Start(), aRange.EndGet()); }
+void TRanges::AddRange(const TRange* aRange) { AddRange(Deref(aRange)); }
+
+void TRanges::AddRanges(const TRanges& aRanges) {
+  for (const TRange& r : aRanges.FRanges.Copies()) AddRange(r);  // aRanges may be this set
+}
+
+void TRanges::AddBlock(std::int64_t aBlock, std::int64_t aBlockSize) { AddByLength(Mul(aBlock, aBlockSize), aBlockSize); }
+
+void TRanges::BlocksAdd(const TIntegerList& aBlocks, std::int32_t aBlockSize) {
+  for (int i = 0; i < aBlocks.Count(); ++i) AddBlock(aBlocks.Items(i), aBlockSize);
+}
+
+void TRanges::RemoveByEnd(std::int64_t iStart, std::int64_t iEnd) {
+  if (iEnd < iStart) return;
+  if (FNormal) {
+    RemoveByEndNormal(iStart, iEnd);
+  } else {
+    RemoveByEndWalk(iStart, iEnd);
+    Renormalize();
+  }
+}
+
+void TRanges::RemoveByEndWalk(std::int64_t iStart, std::int64_t iEnd) {
+  for (std::size_t i = 0; i < FRanges.size();) {
+    TRange& r = FRanges[i];
+    const std::int64_t start = r.Start(), end = r.EndGet();
+    if (start >= iStart && end <= iEnd) {
+      FRanges.erase(i, i + 1);
+      continue;
+    }
+    if (start < iStart && end > iEnd) {
+      r.SetByEnd(start, Sub(iStart, 1));
+      TRange rest;
+      rest.SetByEnd(Add(iEnd, 1), end);
+      AddRange(rest);
+    } else if (iEnd >= start && iEnd < end) {
+      r.SetByEnd(Add(iEnd, 1), end);
+    } else if (start < iStart && end >= iStart) {
+      r.SetByEnd(start, Sub(iStart, 1));
+    }
+    ++i;
+  }
+}
+
+// Removal on an ordered list: the ranges that meet (iStart .. iEnd) are a run [lo, hi); the
+// first and the last may keep a part, the rest go.
+void TRanges::RemoveByEndNormal(std::int64_t iStart, std::int64_t iEnd) {
+  const std::size_t hiAll = FRanges.CountStartsUpTo(iEnd);
+  std::size_t lo = FRanges.CountStartsUpTo(iStart);
+  if (lo > 0 && FRanges[lo - 1].EndGet() >= iStart) --lo;
+  std::size_t hi = hiAll;
+  if (lo >= hi) return;
+  TRange& first = FRanges[lo];
+  if (first.Start() < iStart) {
+    const std::int64_t end = first.EndGet();
+    if (end > iEnd) {  // split in two
+      TRange rest;
+      rest.SetByEnd(Add(iEnd, 1), end);
+      first.SetByEnd(first.Start(), Sub(iStart, 1));
+      Insert(lo + 1, rest.Start(), rest.EndGet());
+      return;
+    }
+    first.SetByEnd(first.Start(), Sub(iStart, 1));
+    ++lo;
+  }
+  if (lo < hi) {
+    TRange& last = FRanges[hi - 1];
+    const std::int64_t end = last.EndGet();
+    if (end > iEnd) {
+      last.SetByEnd(Add(iEnd, 1), end);
+      FRanges.StartChanged(hi - 1);
+      --hi;
+    }
+  }
+  FRanges.erase(lo, hi);
+}
+
+void TRanges::RemoveByLength(std::int64_t iStart, std::int64_t iLength) {
+  RemoveByEnd(iStart, Add(iStart, Sub(iLength, 1)));
+}
+void TRanges::RemoveRange(const TRange& aRange) { RemoveByEnd(aRange.Start(), aRange.EndGet()); }
+void TRanges::RemoveRange(const TRange* aRange) { RemoveRange(Deref(aRange)); }
+
+void TRanges::RemoveRanges(const TRanges& aRanges) {
+  for (const TRange& r : aRanges.FRanges.Copies()) RemoveRange(r);  // aRanges may be this set
+}
+
+void TRanges::RemoveBlock(std::int64_t aBlock, std::int64_t aBlockSize) {
+  RemoveByLength(Mul(aBlock, aBlockSize), aBlockSize);
+}
+
+void TRanges::BlocksRemove(const TIntegerList& aBlocks, std::int32_t aBlockSize) {
+  for (int i = 0; i < aBlocks.Count(); ++i) RemoveBlock(aBlocks.Items(i), aBlockSize);
+}
+
+void TRanges::RemoveByStart(std::int64_t iStart) {
+  for (std::size_t i = 0; i < FRanges.size();)
+    if (FRanges[i].Start() == iStart)
+      FRanges.erase(i, i + 1);
+    else
+      ++i;
+}
+
+void TRanges::Remove(int iIdx) {
+  if (iIdx < 0 || iIdx >= Count()) RangeIndexError(iIdx);
+  FRanges.erase(static_cast<std::size_t>(iIdx), static_cast<std::size_t>(iIdx) + 1);
+}
+
+void TRanges::Clear() {
+  FRanges.clear();
+  FNormal = true;
+}
+
+PRange TRanges::FRangeGet(int iIdx) {
+  if (iIdx < 0 || iIdx >= Count()) RangeIndexError(iIdx);
+  FNormal = false;  // the caller may change it
+  return &FRanges[static_cast<std::size_t>(iIdx)];
+}
+
+TRange TRanges::CopyRange(int iIdx) const {
+  if (iIdx < 0 || iIdx >= Count()) RangeIndexError(iIdx);
+  return FRanges[static_cast<std::size_t>(iIdx)];
+}
+
+std::int64_t TRanges::TotalLength() const {
+  std::int64_t sum = 0;
+  for (std::size_t i = 0; i < FRanges.size(); ++i) sum = Add(sum, FRanges[i].Length());
+  return sum;
+}
+
+std::int64_t TRanges::TotalStart() const {
+  if (FRanges.empty()) return -1;
+  std::int64_t start = FRanges.front().Start();
+  for (std::size_t i = 0; i < FRanges.size(); ++i) start = std::min(start, FRanges[i].Start());
+  return start;
+}
+
+std::int64_t TRanges::TotalEnd() const { return FRanges.empty() ? -1 : FRanges.back().EndGet(); }
+
+PRange TRanges::Longest() {
+  int best = -1;
+  std::int64_t bestLength = 0;
+  for (int i = 0; i < Count(); ++i) {
+    std::int64_t length = FRanges[static_cast<std::size_t>(i)].Length();
+    if (best < 0 || length > bestLength) best = i, bestLength = length;
+  }
+  return best < 0 ? nullptr : FRangeGet(best);
+}
+
+TRange TRanges::Last() const { return FRanges.empty() ? TRange() : FRanges.back(); }
+
+TRange TRanges::ExtractFirst() {
+  if (!Verify(IsNotEmpty())) return TRange();
+  TRange r = FRanges.front();
+  FRanges.erase(0, 1);
+  return r;
+}
+
+TRange TRanges::ExtractLast() {
+  if (!Verify(IsNotEmpty())) return TRange();
+  TRange r = FRanges.back();
+  FRanges.erase(FRanges.size() - 1, FRanges.size());
+  return r;
+}
+
+std::int64_t TRanges::TrimToLength(std::int64_t aTotalLength) {
+  std::int64_t sum = 0;
+  for (std::size_t k = 0; k < FRanges.size(); ++k) {
+    sum = Add(sum, FRanges[k].Length());
+    if (sum < aTotalLength) continue;
+    FRanges[k].ShrinkBy(Sub(sum, aTotalLength));
+    FRanges.erase(k + 1, FRanges.size());
+    // A target of 0 or less leaves nothing: no range of zero or negative length stays.
+    if (FRanges[k].Length() <= 0) FRanges.erase(k, k + 1);
+    return std::max<std::int64_t>(aTotalLength, 0);
+  }
+  return sum;
+}
+
+void TRanges::ShiftAll(std::int64_t aShift) {
+  // All or nothing: an overflow leaves every range where it was.
+  std::vector<std::int64_t> starts;
+  starts.reserve(FRanges.size());
+  for (std::size_t i = 0; i < FRanges.size(); ++i) starts.push_back(Add(FRanges[i].Start(), aShift));
+  for (std::size_t i = 0; i < FRanges.size(); ++i) FRanges[i].ShiftTo(starts[i]);
+  Renormalize();
+}
+
+void TRanges::ShiftIfOverlapping() {
+  for (std::size_t i = 1; i < FRanges.size(); ++i)
+    if (FRanges[i].IsIntersecting(FRanges[i - 1])) FRanges[i].ShiftTo(Add(FRanges[i - 1].EndGet(), 1));
+  Renormalize();
+}
+
+void TRanges::MergeNearby(std::int64_t aMaximumDistance) {
+  for (std::size_t i = 0; i + 1 < FRanges.size();) {
+    if (FRanges[i + 1].Start() <= Add(FRanges[i].EndGet(), aMaximumDistance)) {
+      FRanges[i].Join(FRanges[i + 1]);
+      FRanges.erase(i + 1, i + 2);
+    } else {
+      ++i;
+    }
+  }
+  Renormalize();
+}
+
+std::unique_ptr<TRanges> TRanges::Intersection(const TRange& aRange) const {
+  auto result = std::make_unique<TRanges>();
+  for (std::size_t i = 0; i < FRanges.size(); ++i) {
+    TRange x = FRanges[i].Intersection(aRange);
+    if (x.IsValid()) result->AddRange(x);
+  }
+  return result;
+}
+
+std::unique_ptr<TRanges> TRanges::Intersection(const TRange* aRange) const { return Intersection(Deref(aRange)); }
+
+std::unique_ptr<TRanges> TRanges::Intersection(const TRanges& aRanges) const {
+  auto result = std::make_unique<TRanges>();
+  std::size_t i = 0, j = 0;
+  while (i < FRanges.size() && j < aRanges.FRanges.size()) {
+    const TRange& a = FRanges[i];
+    const TRange& b = aRanges.FRanges[j];
+    TRange x = a.Intersection(b);
+    if (x.IsValid()) result->AddRange(x);
+    if (b.EndGet() < a.EndGet())
+      ++j;
+    else
+      ++i;
+  }
+  return result;
+}
+
+TRange TRanges::IntersectionAsSingleRange(const TRange& aRange) const {
+  auto all = Intersection(aRange);
+  return all->IsEmpty() ? TRange() : all->CopyRange(0);
+}
+
+bool TRanges::IsSame(const TRange* aRange) const {
+  return FRanges.size() == 1 && FRanges.front().IsSame(Deref(aRange));
+}
+
+bool TRanges::IsSame(const TRanges& aRanges) const {
+  if (FRanges.size() != aRanges.FRanges.size()) return false;
+  for (std::size_t i = 0; i < FRanges.size(); ++i)
+    if (FRanges[i].Start() != aRanges.FRanges[i].Start() || FRanges[i].Length() != aRanges.FRanges[i].Length())
+      return false;
+  return true;
+}
+
+bool TRanges::IsAdjacent(const TRange* aRange) const {
+  const TRange& a = Deref(aRange);
+  for (std::size_t i = 0; i < FRanges.size(); ++i)
+    if (FRanges[i].IsAdjacent(a)) return true;
+  return false;
+}
+
+void TRanges::AlignByTrimming(std::int64_t iBlockSize) {
+  for (std::size_t i = 0; i < FRanges.size(); ++i) FRanges[i].AlignByTrimming(iBlockSize);
+  for (std::size_t i = 0; i < FRanges.size();)
+    if (!FRanges[i].IsValid())
+      FRanges.erase(i, i + 1);
+    else
+      ++i;
+  Renormalize();
+}
+
+bool TRanges::AlignByExtending(std::int64_t iBlockSize) {
+  bool changed = false;
+  for (std::size_t i = 0; i < FRanges.size();) {
+    if (FRanges[i].AlignByExtending(iBlockSize)) changed = true;
+    if (i > 0 && FRanges[i].IsAdjacent(FRanges[i - 1])) {
+      FRanges[i - 1].Join(FRanges[i]);
+      FRanges.erase(i, i + 1);
+      changed = true;
+      continue;
+    }
+    ++i;
+  }
+  Renormalize();
+  return changed;
+}
+
+std::unique_ptr<TRanges> TRanges::NonAlignedRanges(std::int64_t iBlockSize) const {
+  auto result = std::make_unique<TRanges>();
+  for (std::size_t i = 0; i < FRanges.size(); ++i) result->AddRanges(*FRanges[i].NonAlignedRanges(iBlockSize));
+  return result;
+}
+
+void TRanges::GetBlockList(TIntegerList& aBlocks, std::int32_t aBlockSize) const {
+  for (std::size_t i = 0; i < FRanges.size(); ++i) FRanges[i].GetBlockList(aBlocks, aBlockSize);
+}
+
+int TRanges::BlocksUsed(std::int32_t aBlockSize) const {
+  // The block numbers touched form one run per range; the runs, sorted and joined, count
+  // each block once without listing them.
+  std::vector<std::pair<std::int64_t, std::int64_t>> runs;
+  for (std::size_t i = 0; i < FRanges.size(); ++i) {
+    const TRange& r = FRanges[i];
+    if (r.IsValid()) runs.emplace_back(BlockNumber(Div(r.Start(), aBlockSize)), BlockNumber(Div(r.EndGet(), aBlockSize)));
+  }
+  std::sort(runs.begin(), runs.end());
+  std::int64_t count = 0, coveredTo = INT64_MIN;
+  for (auto [first, last] : runs) {
+    if (last <= coveredTo) continue;
+    count += last - std::max(first, coveredTo + 1) + 1;
+    coveredTo = last;
+  }
+  if (count > INT32_MAX) throw EIntOverflow();
+  return static_cast<int>(count);
+}
+
+void TRanges::ToBlocks(std::int32_t aBlockSize) {
+  for (std::size_t i = 0; i < FRanges.size(); ++i) FRanges[i].ToBlocks(aBlockSize);
+  Renormalize();
+}
+
+void TRanges::FilterByBlocks(const TIntegerList& aBlocks, std::int32_t aBlockSize) {
+  TRanges blocks;
+  blocks.BlocksAdd(aBlocks, aBlockSize);
+  auto inside = Intersection(blocks);
+  if (inside->TotalLength() < TotalLength()) {
+    Clear();
+    AddRanges(*inside);
+  }
+}
+
+void TRanges::SplitIntoBlocks(std::int32_t aBlockSize) {
+  Merged = false;
+  if (FNormal) {
+    // Ordered and disjoint: every piece lands right after the range it was cut from, so the
+    // list is rebuilt in one pass.
+    std::vector<std::unique_ptr<TRange>> pieces;
+    pieces.reserve(FRanges.size());
+    for (std::size_t i = 0; i < FRanges.size(); ++i) {
+      std::int64_t start = FRanges[i].Start();
+      const std::int64_t end = FRanges[i].EndGet();
+      for (;;) {
+        const std::int64_t boundary = Sub(Mul(Add(Div(start, aBlockSize), 1), aBlockSize), 1);
+        auto piece = std::make_unique<TRange>();
+        piece->SetByEnd(start, std::min(boundary, end));
+        pieces.push_back(std::move(piece));
+        if (boundary >= end) break;
+        start = Add(boundary, 1);
+      }
+    }
+    FRanges.Assign(std::move(pieces));
+  } else {
+    for (std::size_t i = 0; i < FRanges.size(); ++i) {
+      TRange& r = FRanges[i];
+      const std::int64_t end = r.EndGet();
+      const std::int64_t boundary = Sub(Mul(Add(Div(r.Start(), aBlockSize), 1), aBlockSize), 1);
+      if (boundary < end) {
+        AddByEnd(Add(boundary, 1), end);
+        FRanges[i].MoveEndTo(boundary);
+      }
+    }
+  }
+  Renormalize();
+}
+
+Text TRanges::ToString() const {
+  Text result = u"[ Count = " + VariantToText(Variant(std::int64_t(Count()))) + u", Total Length: " +
+                VariantToText(Variant(TotalLength())) + u" ]\r\n";
+  for (std::size_t i = 0; i < FRanges.size(); ++i) result += FRanges[i].ToString() + u"\r\n";
+  return result;
 }

@@ -28,26 +28,6 @@ bool StartsWithParts(const TPath& aPath, const std::vector<Text>& aPrefix, bool 
   return true;
 }
 
-// The Windows error of an NT status, for the statuses a registry writer gives.
-win::DWORD NtStatusToError(win::LONG aStatus) {
-  switch (static_cast<std::uint32_t>(aStatus)) {
-    case 0x00000000u: return win::ERROR_SUCCESS;
-    case 0xC0000022u: return win::ERROR_ACCESS_DENIED;
-    case 0xC0000034u: return win::ERROR_FILE_NOT_FOUND;
-    case 0xC000003Au: return win::ERROR_PATH_NOT_FOUND;
-    case 0xC0000033u: return win::ERROR_INVALID_NAME;
-    case 0xC000000Du: return win::ERROR_INVALID_PARAMETER;
-    case 0xC0000008u: return win::ERROR_INVALID_HANDLE;
-    case 0xC0000017u: return win::ERROR_NOT_ENOUGH_MEMORY;
-    case 0xC000009Au: return 1450;  // ERROR_NO_SYSTEM_RESOURCES
-    case 0xC0000002u: return win::ERROR_INVALID_FUNCTION;
-    case 0xC00000BBu: return win::ERROR_NOT_SUPPORTED;
-    case 0xC000007Cu: return 1008;  // ERROR_NO_TOKEN
-    case 0xC0000061u: return win::ERROR_PRIVILEGE_NOT_HELD;
-    default: return 317;  // ERROR_MR_MID_NOT_FOUND: a status without a Windows error
-  }
-}
-
 }  // namespace
 
 TRegistryFor64OS::TRegistryFor64OS(win::REGSAM aAccess, bool aForce32bit)
@@ -183,7 +163,7 @@ bool TRegistryFor64OS::WriteViaDriver(const TPath& aWin32Path, const Text& aName
   }
   TPath ntPath = PathToNtPath(aWin32Path);
   win::LONG status = RegistryDriverWriteHandler(ntPath, aName, aValue);
-  LastErrorSet(NtStatusToError(status));
+  LastErrorSet(win::RtlNtStatusToDosError(status));
   return status == 0;
 }
 

@@ -274,16 +274,20 @@ TEST(CreateProcess, AsUserRunsAtTheTokensLevel) {
   EXPECT_EQ(child->Record.Integrity, sim::kIntegrityHigh);
   EXPECT_EQ(child->Record.Parent, win::GetCurrentProcessId());
 
-  // The shell's token starts at the shell's level.
+  // The shell's token is not derived from ours: starting a process with it needs
+  // SeAssignPrimaryTokenPrivilege, which an elevated administrator does not hold. A copy of
+  // it is refused alike.
   win::HANDLE shell = win::OpenProcess(win::PROCESS_ALL_ACCESS, win::FALSE, sim::ShellProcessId(sim::MachineFolderHost()));
   ASSERT_NE(shell, nullptr);
-  TokenHandle shellToken;
+  TokenHandle shellToken, shellCopy;
   ASSERT_TRUE(win::OpenProcessToken(shell, win::TOKEN_ALL_ACCESS, &shellToken.H));
   win::CloseHandle(shell);
-  EXPECT_EQ(RunToEnd(u"\"" + helper + u"\" 5", error, shellToken.H, &pid), std::optional<win::DWORD>(5));
-  child = sim::ProcessFind(sim::MachineFolderHost(), pid);
-  ASSERT_TRUE(child.has_value());
-  EXPECT_EQ(child->Record.Integrity, sim::kIntegrityMedium);
+  EXPECT_EQ(RunToEnd(u"\"" + helper + u"\" 5", error, shellToken.H), std::nullopt);
+  EXPECT_EQ(error, win::ERROR_PRIVILEGE_NOT_HELD);
+  ASSERT_TRUE(win::DuplicateTokenEx(shellToken.H, win::TOKEN_ALL_ACCESS, nullptr, win::SecurityImpersonation,
+                                    win::TokenPrimary, &shellCopy.H));
+  EXPECT_EQ(RunToEnd(u"\"" + helper + u"\" 5", error, shellCopy.H), std::nullopt);
+  EXPECT_EQ(error, win::ERROR_PRIVILEGE_NOT_HELD);
 
   win::HANDLE bogus = reinterpret_cast<win::HANDLE>(static_cast<win::ULONG_PTR>(0x7FF0));
   EXPECT_EQ(RunToEnd(u"\"" + helper + u"\" 5", error, bogus), std::nullopt);

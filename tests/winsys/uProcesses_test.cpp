@@ -292,24 +292,23 @@ TEST_F(ProcessesTest, UnelevatedStartNeedsAnElevatedCaller) {
   EXPECT_NE(ProblemsRecordedGet()[0].Message.find(u"Should not be used"), Text::npos);
 }
 
-TEST_F(ProcessesTest, UnelevatedStartRunsAtTheShellsLevel) {
+// The shell's token is not derived from the caller's: Windows refuses to start a process
+// with it unless the caller holds SeAssignPrimaryTokenPrivilege, which an elevated
+// administrator does not.
+TEST_F(ProcessesTest, UnelevatedStartIsRefusedToAnElevatedAdministrator) {
   SIM_ONLY("integrity levels");
 #ifndef _WIN32
   const Text helper = testsupport::HelperProgram("exitcode");
   testsupport::AsAdministrator admin;
   win::DWORD code = 12345;
   win::PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(ProcessCreate(TPath(helper), u"6", -1, nullptr, Text(), nullptr, &pi, true, &code, true));
-  EXPECT_EQ(code, 6u);
-  auto child = sim::ProcessFind(sim::MachineFolderHost(), pi.dwProcessId);
-  ASSERT_TRUE(child.has_value());
-  EXPECT_EQ(child->Record.Integrity, sim::kIntegrityMedium);
-  win::CloseHandle(pi.hThread);
-  win::CloseHandle(pi.hProcess);
+  EXPECT_FALSE(ProcessCreate(TPath(helper), u"6", -1, nullptr, Text(), nullptr, &pi, true, &code, true));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_PRIVILEGE_NOT_HELD);
+  EXPECT_EQ(code, 12345u);
 
   // A plain start keeps the caller's level.
   ASSERT_TRUE(ProcessCreate(TPath(helper), u"2", -1, nullptr, Text(), nullptr, &pi, true, &code));
-  child = sim::ProcessFind(sim::MachineFolderHost(), pi.dwProcessId);
+  auto child = sim::ProcessFind(sim::MachineFolderHost(), pi.dwProcessId);
   ASSERT_TRUE(child.has_value());
   EXPECT_EQ(child->Record.Integrity, sim::kIntegrityHigh);
   win::CloseHandle(pi.hThread);
@@ -321,11 +320,12 @@ TEST_F(ProcessesTest, GivenTokenStartsAtItsLevel) {
   SIM_ONLY("integrity levels");
 #ifndef _WIN32
   const Text helper = testsupport::HelperProgram("exitcode");
-  win::HANDLE shell = win::OpenProcess(win::PROCESS_ALL_ACCESS, win::FALSE, ShellProcessIdGet());
-  ASSERT_NE(shell, nullptr);
-  win::HANDLE token = nullptr;
-  ASSERT_TRUE(win::OpenProcessToken(shell, win::TOKEN_ALL_ACCESS, &token));
-  win::CloseHandle(shell);
+  // A copy of the caller's own token: one a process may start others with.
+  win::HANDLE own = nullptr, token = nullptr;
+  ASSERT_TRUE(win::OpenProcessToken(win::GetCurrentProcess(), win::TOKEN_ALL_ACCESS, &own));
+  ASSERT_TRUE(win::DuplicateTokenEx(own, win::TOKEN_ALL_ACCESS, nullptr, win::SecurityImpersonation, win::TokenPrimary,
+                                    &token));
+  win::CloseHandle(own);
   win::DWORD code = 0;
   win::PROCESS_INFORMATION pi{};
   ASSERT_TRUE(ProcessCreate(TPath(helper), u"8", -1, nullptr, Text(), nullptr, &pi, true, &code, false, token));

@@ -249,10 +249,21 @@ TEST_F(RegistryTest, DriverHandlerTakesMachineWrites) {
   EXPECT_EQ(calls.size(), 1u);
   EXPECT_EQ(ProblemsRecordedGet().size(), 2u);
 
-  // A failing status becomes the Windows error.
-  status = static_cast<win::LONG>(0xC0000022u);
-  EXPECT_FALSE(r.WriteViaDriver(TPath(u"SOFTWARE\\Vendor"), u"Mode", Variant(1)));
-  EXPECT_EQ(r.LastError(), win::ERROR_ACCESS_DENIED);
+  // A failing status becomes the Windows error the system gives for it.
+  struct StatusCase {
+    std::uint32_t status;
+    win::DWORD error;
+  } statusCases[] = {
+      {0xC0000022u, win::ERROR_ACCESS_DENIED}, {0xC0000001u, 31},  {0xC0000035u, 183}, {0xC000017Cu, 1018},
+      {0xC0000121u, 5},                        {0xC000000Fu, 2},   {0xC000003Bu, 161}, {0xC0000043u, 32},
+      {0xC0000034u, 2},                        {0xC000003Au, 3},   {0xC0000061u, 1314},
+      {0xC0AB0001u, 317},  // a status with no Windows error
+  };
+  for (const auto& c : statusCases) {
+    status = static_cast<win::LONG>(c.status);
+    EXPECT_FALSE(r.WriteViaDriver(TPath(u"SOFTWARE\\Vendor"), u"Mode", Variant(1)));
+    EXPECT_EQ(r.LastError(), c.error) << std::hex << c.status;
+  }
   status = 0;
 
   // Creating a key through the handler: empty name, no value, then a probe.
@@ -275,4 +286,18 @@ TEST(RegistryFor64OS, UnavailableOperationsAreReported) {
   ASSERT_EQ(ProblemsRecordedGet().size(), 2u);
   EXPECT_NE(ProblemsRecordedGet()[0].Message.find(u"Should not be used"), Text::npos);
   ProblemsRecordedClear();
+}
+
+// The predefined keys are 32-bit values, sign-extended in a 64-bit program as the system's
+// headers have them: a key compared with one the system handed over must match.
+TEST(RegistryRootKeys, AreSignExtended) {
+  struct Case {
+    win::HKEY key;
+    std::int32_t value;
+  } cases[] = {{win::HKEY_CLASSES_ROOT, static_cast<std::int32_t>(0x80000000u)},
+               {win::HKEY_CURRENT_USER, static_cast<std::int32_t>(0x80000001u)},
+               {win::HKEY_LOCAL_MACHINE, static_cast<std::int32_t>(0x80000002u)},
+               {win::HKEY_USERS, static_cast<std::int32_t>(0x80000003u)},
+               {win::HKEY_CURRENT_CONFIG, static_cast<std::int32_t>(0x80000005u)}};
+  for (const auto& c : cases) EXPECT_EQ(reinterpret_cast<std::intptr_t>(c.key), std::intptr_t(c.value));
 }

@@ -66,6 +66,7 @@ constexpr PrivilegeName kPrivileges[] = {
     {u"SeDelegateSessionUserImpersonatePrivilege", 36},
 };
 
+constexpr DWORD kAssignPrimaryToken = 3;
 constexpr DWORD kShutdown = 19;
 constexpr DWORD kChangeNotify = 23;
 constexpr DWORD kImpersonate = 29;
@@ -152,6 +153,9 @@ class TokenObject : public sim::KernelObject {
   DWORD Access = 0;
   std::shared_ptr<TokenState> State;
   std::mutex* Lock = nullptr;  // guards State when it is this process's own token
+  // This process's own token or a copy of it: a process may start others with it. Any other
+  // token needs SeAssignPrimaryTokenPrivilege, which not even an elevated administrator holds.
+  bool OwnDerived = false;
 };
 
 std::mutex gTokenLock;
@@ -283,6 +287,7 @@ BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, HANDLE* TokenHa
   if (pid == GetCurrentProcessId()) {
     token->State = OwnTokenState();
     token->Lock = &Own().Lock;
+    token->OwnDerived = true;
   } else {
     auto s = sim::ProcessFind(sim::MachineFolderHost(), pid);
     if (!s) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -375,6 +380,7 @@ BOOL DuplicateTokenEx(HANDLE hExistingToken, DWORD dwDesiredAccess, LPSECURITY_A
     copy->State = std::make_shared<TokenState>(*token->State);
   }
   copy->Lock = &gTokenLock;
+  copy->OwnDerived = token->OwnDerived;
   *phNewToken = sim::HandleInsert(copy);
   return TRUE;
 }
@@ -458,6 +464,16 @@ BOOL CreateProcessAsUserW(HANDLE hToken, LPCWSTR lpApplicationName, LPWSTR lpCom
   if ((token->Access & (TOKEN_ASSIGN_PRIMARY | TOKEN_QUERY | TOKEN_DUPLICATE)) !=
       (TOKEN_ASSIGN_PRIMARY | TOKEN_QUERY | TOKEN_DUPLICATE))
     return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (!token->OwnDerived) {
+    auto own = OwnTokenState();
+    bool held = false;
+    {
+      std::lock_guard<std::mutex> g(Own().Lock);
+      for (const auto& p : own->Privileges)
+        if (p.Luid == kAssignPrimaryToken) held = true;
+    }
+    if (!held) return Fail(ERROR_PRIVILEGE_NOT_HELD, FALSE);
+  }
   DWORD integrity;
   bool virtualization;
   {

@@ -1,0 +1,176 @@
+// Our declarations of the system's structures have its layout: the same size and every field
+// at the same offset, checked against <windows.h> at compile time (Windows build only).
+#include "platform/win32api.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstddef>
+
+namespace win {
+namespace {
+
+#define ORV_SAME_SIZE(T) static_assert(sizeof(T) == sizeof(::T), #T ": sizes differ")
+#define ORV_SAME_FIELD(T, ours, theirs) \
+  static_assert(offsetof(T, ours) == offsetof(::T, theirs), #T "." #ours ": offsets differ")
+
+ORV_SAME_SIZE(SHELLEXECUTEINFOW);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, cbSize, cbSize);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, fMask, fMask);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, hwnd, hwnd);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, lpVerb, lpVerb);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, lpFile, lpFile);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, lpParameters, lpParameters);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, lpDirectory, lpDirectory);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, nShow, nShow);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, hInstApp, hInstApp);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, lpIDList, lpIDList);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, lpClass, lpClass);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, hkeyClass, hkeyClass);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, dwHotKey, dwHotKey);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, hIconOrMonitor, hIcon);
+ORV_SAME_FIELD(SHELLEXECUTEINFOW, hProcess, hProcess);
+
+ORV_SAME_SIZE(VS_FIXEDFILEINFO);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwSignature, dwSignature);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwStrucVersion, dwStrucVersion);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwFileVersionMS, dwFileVersionMS);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwFileVersionLS, dwFileVersionLS);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwProductVersionMS, dwProductVersionMS);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwProductVersionLS, dwProductVersionLS);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwFileFlagsMask, dwFileFlagsMask);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwFileFlags, dwFileFlags);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwFileOS, dwFileOS);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwFileType, dwFileType);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwFileSubtype, dwFileSubtype);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwFileDateMS, dwFileDateMS);
+ORV_SAME_FIELD(VS_FIXEDFILEINFO, dwFileDateLS, dwFileDateLS);
+
+ORV_SAME_SIZE(LUID);
+ORV_SAME_FIELD(LUID, LowPart, LowPart);
+ORV_SAME_FIELD(LUID, HighPart, HighPart);
+
+ORV_SAME_SIZE(LUID_AND_ATTRIBUTES);
+ORV_SAME_FIELD(LUID_AND_ATTRIBUTES, Luid, Luid);
+ORV_SAME_FIELD(LUID_AND_ATTRIBUTES, Attributes, Attributes);
+
+ORV_SAME_SIZE(TOKEN_PRIVILEGES);
+ORV_SAME_FIELD(TOKEN_PRIVILEGES, PrivilegeCount, PrivilegeCount);
+ORV_SAME_FIELD(TOKEN_PRIVILEGES, Privileges, Privileges);
+
+ORV_SAME_SIZE(SID_AND_ATTRIBUTES);
+ORV_SAME_FIELD(SID_AND_ATTRIBUTES, Sid, Sid);
+ORV_SAME_FIELD(SID_AND_ATTRIBUTES, Attributes, Attributes);
+
+ORV_SAME_SIZE(TOKEN_MANDATORY_LABEL);
+ORV_SAME_FIELD(TOKEN_MANDATORY_LABEL, Label, Label);
+
+ORV_SAME_SIZE(TOKEN_ELEVATION);
+ORV_SAME_FIELD(TOKEN_ELEVATION, TokenIsElevated, TokenIsElevated);
+
+ORV_SAME_SIZE(STARTUPINFOW);
+ORV_SAME_FIELD(STARTUPINFOW, cb, cb);
+ORV_SAME_FIELD(STARTUPINFOW, lpReserved, lpReserved);
+ORV_SAME_FIELD(STARTUPINFOW, lpDesktop, lpDesktop);
+ORV_SAME_FIELD(STARTUPINFOW, lpTitle, lpTitle);
+ORV_SAME_FIELD(STARTUPINFOW, dwX, dwX);
+ORV_SAME_FIELD(STARTUPINFOW, dwY, dwY);
+ORV_SAME_FIELD(STARTUPINFOW, dwXSize, dwXSize);
+ORV_SAME_FIELD(STARTUPINFOW, dwYSize, dwYSize);
+ORV_SAME_FIELD(STARTUPINFOW, dwXCountChars, dwXCountChars);
+ORV_SAME_FIELD(STARTUPINFOW, dwYCountChars, dwYCountChars);
+ORV_SAME_FIELD(STARTUPINFOW, dwFillAttribute, dwFillAttribute);
+ORV_SAME_FIELD(STARTUPINFOW, dwFlags, dwFlags);
+ORV_SAME_FIELD(STARTUPINFOW, wShowWindow, wShowWindow);
+ORV_SAME_FIELD(STARTUPINFOW, cbReserved2, cbReserved2);
+ORV_SAME_FIELD(STARTUPINFOW, lpReserved2, lpReserved2);
+ORV_SAME_FIELD(STARTUPINFOW, hStdInput, hStdInput);
+ORV_SAME_FIELD(STARTUPINFOW, hStdOutput, hStdOutput);
+ORV_SAME_FIELD(STARTUPINFOW, hStdError, hStdError);
+
+ORV_SAME_SIZE(PROCESS_INFORMATION);
+ORV_SAME_FIELD(PROCESS_INFORMATION, hProcess, hProcess);
+ORV_SAME_FIELD(PROCESS_INFORMATION, hThread, hThread);
+ORV_SAME_FIELD(PROCESS_INFORMATION, dwProcessId, dwProcessId);
+ORV_SAME_FIELD(PROCESS_INFORMATION, dwThreadId, dwThreadId);
+
+ORV_SAME_SIZE(SYSTEMTIME);
+ORV_SAME_FIELD(SYSTEMTIME, wYear, wYear);
+ORV_SAME_FIELD(SYSTEMTIME, wMonth, wMonth);
+ORV_SAME_FIELD(SYSTEMTIME, wDayOfWeek, wDayOfWeek);
+ORV_SAME_FIELD(SYSTEMTIME, wDay, wDay);
+ORV_SAME_FIELD(SYSTEMTIME, wHour, wHour);
+ORV_SAME_FIELD(SYSTEMTIME, wMinute, wMinute);
+ORV_SAME_FIELD(SYSTEMTIME, wSecond, wSecond);
+ORV_SAME_FIELD(SYSTEMTIME, wMilliseconds, wMilliseconds);
+
+ORV_SAME_SIZE(FILETIME);
+ORV_SAME_FIELD(FILETIME, dwLowDateTime, dwLowDateTime);
+ORV_SAME_FIELD(FILETIME, dwHighDateTime, dwHighDateTime);
+
+ORV_SAME_SIZE(BY_HANDLE_FILE_INFORMATION);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, dwFileAttributes, dwFileAttributes);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, ftCreationTime, ftCreationTime);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, ftLastAccessTime, ftLastAccessTime);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, ftLastWriteTime, ftLastWriteTime);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, dwVolumeSerialNumber, dwVolumeSerialNumber);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nFileSizeHigh, nFileSizeHigh);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nFileSizeLow, nFileSizeLow);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nNumberOfLinks, nNumberOfLinks);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nFileIndexHigh, nFileIndexHigh);
+ORV_SAME_FIELD(BY_HANDLE_FILE_INFORMATION, nFileIndexLow, nFileIndexLow);
+
+ORV_SAME_SIZE(WIN32_FIND_DATAW);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, dwFileAttributes, dwFileAttributes);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, ftCreationTime, ftCreationTime);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, ftLastAccessTime, ftLastAccessTime);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, ftLastWriteTime, ftLastWriteTime);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, nFileSizeHigh, nFileSizeHigh);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, nFileSizeLow, nFileSizeLow);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, dwReserved0, dwReserved0);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, dwReserved1, dwReserved1);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, cFileName, cFileName);
+ORV_SAME_FIELD(WIN32_FIND_DATAW, cAlternateFileName, cAlternateFileName);
+
+ORV_SAME_SIZE(SECURITY_ATTRIBUTES);
+ORV_SAME_FIELD(SECURITY_ATTRIBUTES, nLength, nLength);
+ORV_SAME_FIELD(SECURITY_ATTRIBUTES, lpSecurityDescriptor, lpSecurityDescriptor);
+ORV_SAME_FIELD(SECURITY_ATTRIBUTES, bInheritHandle, bInheritHandle);
+
+ORV_SAME_SIZE(POINT);
+ORV_SAME_FIELD(POINT, x, x);
+ORV_SAME_FIELD(POINT, y, y);
+
+ORV_SAME_SIZE(RECT);
+ORV_SAME_FIELD(RECT, left, left);
+ORV_SAME_FIELD(RECT, top, top);
+ORV_SAME_FIELD(RECT, right, right);
+ORV_SAME_FIELD(RECT, bottom, bottom);
+
+ORV_SAME_SIZE(MSG);
+ORV_SAME_FIELD(MSG, hwnd, hwnd);
+ORV_SAME_FIELD(MSG, message, message);
+ORV_SAME_FIELD(MSG, wParam, wParam);
+ORV_SAME_FIELD(MSG, lParam, lParam);
+ORV_SAME_FIELD(MSG, time, time);
+ORV_SAME_FIELD(MSG, pt, pt);
+
+ORV_SAME_SIZE(WNDCLASSEXW);
+ORV_SAME_FIELD(WNDCLASSEXW, cbSize, cbSize);
+ORV_SAME_FIELD(WNDCLASSEXW, style, style);
+ORV_SAME_FIELD(WNDCLASSEXW, lpfnWndProc, lpfnWndProc);
+ORV_SAME_FIELD(WNDCLASSEXW, cbClsExtra, cbClsExtra);
+ORV_SAME_FIELD(WNDCLASSEXW, cbWndExtra, cbWndExtra);
+ORV_SAME_FIELD(WNDCLASSEXW, hInstance, hInstance);
+ORV_SAME_FIELD(WNDCLASSEXW, hIcon, hIcon);
+ORV_SAME_FIELD(WNDCLASSEXW, hCursor, hCursor);
+ORV_SAME_FIELD(WNDCLASSEXW, hbrBackground, hbrBackground);
+ORV_SAME_FIELD(WNDCLASSEXW, lpszMenuName, lpszMenuName);
+ORV_SAME_FIELD(WNDCLASSEXW, lpszClassName, lpszClassName);
+ORV_SAME_FIELD(WNDCLASSEXW, hIconSm, hIconSm);
+
+#undef ORV_SAME_FIELD
+#undef ORV_SAME_SIZE
+
+}  // namespace
+}  // namespace win
