@@ -9,6 +9,7 @@
 
 #include "DebugRecorder.h"
 #include "TestSupport.h"
+#include "diag/uDebug.h"
 #include "diag/uJobPool.h"
 #include "diag/uMisc.h"
 #include "diag/uThreadSync.h"
@@ -97,11 +98,16 @@ class JobSchedulerTest : public ::testing::Test {
     FUnits->Run();
     ASSERT_NE(JobPool, nullptr);
     ProblemsRecordedClear();
+    // Failing jobs go to the test program's debug facility, as in a program.
+    FHandOff = JobExceptionHandOff;
+    JobExceptionHandOff = [](const std::exception& aException) { Debug->HandleException(aException); };
   }
   void TearDown() override {
     if (JobPool && JobPool->Active) JobPool->Shutdown();
     FUnits.reset();
+    JobExceptionHandOff = FHandOff;
   }
+  TJobExceptionHandOff FHandOff = nullptr;
   // A function handler below "Async" (or aParent) for aFn.
   static TJobHandler* Handler(TJobFn aFn, const Text& aName, TJobHandler* aParent = nullptr) {
     return (aParent ? aParent : JobHandlerAsync)->AddFunctionHandler(aName, aFn);
