@@ -218,11 +218,17 @@ TEST_F(HangTest, AKnownIssueIsLoggedButNotReported) {
 }
 
 TEST_F(HangTest, ABroadcastDuringTheProbeIgnoresTheHang) {
-  std::thread machine([] {
-    win::Sleep(3500);  // the main thread is blocked, a probe waits
+  std::atomic<bool> blocked{false};
+  std::thread machine([&] {
+    while (!blocked) win::Sleep(10);
+    win::Sleep(3000);  // the main thread is blocked, a probe waits
     win::PostMessageW(win::HWND_BROADCAST, win::WM_POWERBROADCAST, win::PBT_APMSUSPEND, 0);
   });
-  BlockMainThread(8000);
+  JobPool->Start();
+  Pump(1500);
+  blocked = true;
+  win::Sleep(8000);
+  Pump(4000);
   machine.join();
   EXPECT_EQ(Hang(u"Hang timer reset due to WM_POWERBROADCAST. Subtype: "),
             std::vector<Text>{u"[Hang] Hang timer reset due to WM_POWERBROADCAST. Subtype: Suspend."});
