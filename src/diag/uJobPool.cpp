@@ -283,8 +283,10 @@ void TJobGroup::Add(std::unique_ptr<TJob> aJob) {
   TPoolLock lock(FPool);
   aJob->Group = this;
   TDateTime start = aJob->RunNotEarlierThan;
-  auto it = std::find_if(Jobs.begin(), Jobs.end(), [start](const std::unique_ptr<TJob>& j) {
-    return j->RunNotEarlierThan != 0 && !(j->RunNotEarlierThan < start);
+  // The queue is ordered (jobs to run at once, then delayed ones by start time), so the place
+  // is found by halving: a long queue of jobs to run at once costs nothing to append to.
+  auto it = std::partition_point(Jobs.begin(), Jobs.end(), [start](const std::unique_ptr<TJob>& j) {
+    return !(j->RunNotEarlierThan != 0 && !(j->RunNotEarlierThan < start));
   });
   Jobs.insert(it, std::move(aJob));
   FPool->NewJobAlert(this);
@@ -943,7 +945,9 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
         JobInMainThread = nullptr;
       } else {
         aJobThread->Job = nullptr;
-        if (!j->NoLogging) aJobThread->SetName(u"JobPool [Idle]");
+        // The idle name is given when the thread stops finding jobs (below): a worker that
+        // goes from job to job keeps the name of its job, and a name costs a system call.
+        if (!j->NoLogging) aJobThread->FNamedForJob = true;
       }
       const bool again = j->IsRepetetive() || j->Params.HasKey(kJobNextDelay);
       if (again && !j->Aborted && groupAlive) {
@@ -966,6 +970,10 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
       if (aMsTillNextJob != 0) break;
     }
     if (!main && aJobThread->IsTerminated()) break;
+  }
+  if (!main && aJobThread->FNamedForJob) {
+    aJobThread->FNamedForJob = false;
+    aJobThread->SetName(u"JobPool [Idle]");
   }
 }
 

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <utility>
@@ -225,7 +226,7 @@ class TJobGroup {
   std::int32_t SimultaneousJobsCurrent = 0;
   std::int32_t SimultaneousJobsMax = 1;
   // The queue, ordered by start time.
-  std::vector<std::unique_ptr<TJob>> Jobs;
+  std::deque<std::unique_ptr<TJob>> Jobs;
 
   // Inserts by start time: jobs to run at once keep arrival order ahead of the delayed ones;
   // a delayed job goes in front of the first one that starts at the same time or later.
@@ -350,6 +351,7 @@ class TJobThread : public TThreadEx {
   friend class TJobPool;
   TJobPool* JobPool;
   TJobGroup* FGroupLast = nullptr;  // the group examined last
+  bool FNamedForJob = false;         // carries a job's name, not yet "JobPool [Idle]"
 };
 
 // The start-up service (module "uJobPool", needs "uThreadSync"). Created blank by the

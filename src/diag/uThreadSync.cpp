@@ -137,9 +137,8 @@ void TLockController::LockAcquireCheck(TLock* aLock, win::DWORD aThreadId) {
 void TLockController::LockOperationAdd(TLock* aLock, win::DWORD aThreadId) {
   std::int64_t id = LockOperationsLastId.fetch_add(1, std::memory_order_relaxed) + 1;
   int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
-  const std::uint32_t seq = aLock->FLogSeq.load(std::memory_order_relaxed);
-  aLock->FLogSeq.store(seq + 1, std::memory_order_relaxed);  // odd: being changed
-  std::atomic_thread_fence(std::memory_order_release);
+  // Odd while being changed; the read-modify-write keeps the writes below after it.
+  aLock->FLogSeq.fetch_add(1, std::memory_order_acq_rel);
   if (depth < TLock::kLogInline) {
     aLock->FLogIds[depth].store(id, std::memory_order_relaxed);
   } else {
@@ -147,22 +146,20 @@ void TLockController::LockOperationAdd(TLock* aLock, win::DWORD aThreadId) {
     aLock->FLogOverflow.push_back(id);
   }
   aLock->FLogDepth.store(depth + 1, std::memory_order_relaxed);
-  aLock->FLogSeq.store(seq + 2, std::memory_order_release);
+  aLock->FLogSeq.fetch_add(1, std::memory_order_release);
 }
 
 // Called by the owner, holding aLock: its newest entry goes.
 void TLockController::LockOperationRemove(TLock* aLock, win::DWORD aThreadId) {
   int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
   if (depth == 0) return;
-  const std::uint32_t seq = aLock->FLogSeq.load(std::memory_order_relaxed);
-  aLock->FLogSeq.store(seq + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
+  aLock->FLogSeq.fetch_add(1, std::memory_order_acq_rel);
   if (depth > TLock::kLogInline) {
     TGuard g(this);
     if (!aLock->FLogOverflow.empty()) aLock->FLogOverflow.pop_back();
   }
   aLock->FLogDepth.store(depth - 1, std::memory_order_relaxed);
-  aLock->FLogSeq.store(seq + 2, std::memory_order_release);
+  aLock->FLogSeq.fetch_add(1, std::memory_order_release);
 }
 
 void TLockController::SetLockSequence(TLock* aFirstLock, TLock* aSecondLock) {
@@ -225,14 +222,14 @@ std::vector<TLockOperation> TLockController::LockOperationsGet() {
       mine.clear();
       const std::uint32_t before = l->FLogSeq.load(std::memory_order_acquire);
       if (before & 1) continue;
-      const int depth = l->FLogDepth.load(std::memory_order_relaxed);
+      // Acquire loads: the second look at the sequence cannot move before them.
+      const int depth = l->FLogDepth.load(std::memory_order_acquire);
       const win::DWORD owner = l->OwnerGet();
       for (int i = 0; i < depth && i < TLock::kLogInline; ++i)
-        mine.push_back({l->FLogIds[i].load(std::memory_order_relaxed), l, owner});
+        mine.push_back({l->FLogIds[i].load(std::memory_order_acquire), l, owner});
       if (depth > TLock::kLogInline)
         for (std::int64_t id : l->FLogOverflow) mine.push_back({id, l, owner});
-      std::atomic_thread_fence(std::memory_order_acquire);
-      if (l->FLogSeq.load(std::memory_order_relaxed) != before) continue;
+      if (l->FLogSeq.load(std::memory_order_acquire) != before) continue;
       if (depth > 0 && owner == 0) continue;
       ops.insert(ops.end(), mine.begin(), mine.end());
       break;

@@ -222,7 +222,9 @@ TEST_F(HangTest, ABroadcastDuringTheProbeIgnoresTheHang) {
   std::thread machine([&] {
     while (!blocked) win::Sleep(10);
     win::Sleep(3000);  // the main thread is blocked, a probe waits
-    win::PostMessageW(win::HWND_BROADCAST, win::WM_POWERBROADCAST, win::PBT_APMSUSPEND, 0);
+    // The system sends it: the main thread takes it, in order, before the next probe.
+    win::SendMessageTimeoutW(win::HWND_BROADCAST, win::WM_POWERBROADCAST, win::PBT_APMSUSPEND, 0, win::SMTO_NORMAL,
+                             20000, nullptr);
   });
   JobPool->Start();
   Pump(1500);
