@@ -248,7 +248,37 @@ LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, U
                             ULONG_PTR* lpdwResult) {
   (void)fuFlags;
   if (hWnd == HWND_BROADCAST) {
-    for (HWND h : sim::WindowsTopLevelGet()) SendMessageTimeoutW(h, Msg, wParam, lParam, fuFlags, uTimeout, nullptr);
+    // Every window gets it at once; a window whose thread does not answer keeps no other
+    // window from getting it.
+    Messages& s = State();
+    std::vector<std::shared_ptr<Sent>> sent;
+    std::vector<HWND> own;
+    {
+      std::unique_lock<std::mutex> g(s.Lock);
+      for (HWND h : sim::WindowsTopLevelGet()) {
+        auto target = sim::WindowTargetGet(h);
+        if (!target) continue;
+        if (target->Thread == GetCurrentThreadId()) {
+          own.push_back(h);
+          continue;
+        }
+        auto m = std::make_shared<Sent>();
+        m->Msg = Make(h, Msg, wParam, lParam);
+        s.Queues[target->Thread].SentIn.push_back(m);
+        sent.push_back(m);
+      }
+      s.Changed.notify_all();
+    }
+    for (HWND h : own) CallProc(h, Msg, wParam, lParam);
+    std::unique_lock<std::mutex> g(s.Lock);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sim::ClockRealMs(uTimeout));
+    auto allDone = [&] { return std::all_of(sent.begin(), sent.end(), [](auto& m) { return m->Done; }); };
+    while (!allDone()) {
+      if (SentAnswerLocked(s, g)) continue;
+      if (s.Changed.wait_until(g, deadline) == std::cv_status::timeout) break;
+    }
+    for (auto& m : sent)
+      if (!m->Done) m->Abandoned = true;
     return TRUE;
   }
   auto target = sim::WindowTargetGet(hWnd);
