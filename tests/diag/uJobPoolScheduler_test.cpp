@@ -198,7 +198,10 @@ TEST_F(JobSchedulerTest, AsyncRunsJobsTogetherANewGroupOneAtATime) {
   for (int i = 0; i < 3; ++i) JobHandlerAsync->Add(together.BlockFn());
   for (int i = 0; i < 5; ++i) area->Add(single.OverlapFn());
   EXPECT_TRUE(WaitUntil([&] { return together.Running == 3; })) << "three at once";
-  EXPECT_GE(JobPool->Threads.size(), 4u) << "a new idle thread was made for each job the watch thread took";
+  JobPool->Lock();
+  const std::size_t threads = JobPool->Threads.size();
+  JobPool->UnLock();
+  EXPECT_GE(threads, 4u) << "a new idle thread was made for each job the watch thread took";
   EXPECT_TRUE(WaitUntil([&] { return single.Runs == 5; }));
   EXPECT_EQ(single.MostAtOnce, 1);
   together.Release = true;
