@@ -9,6 +9,8 @@
 #include "params/uMiscLean.h"
 #include "platform/win32api.h"
 #include "rtl/ModuleInit.h"
+#include "ui/Application.h"
+#include "ui/WindowClass.h"
 
 TDebug* Debug = nullptr;
 
@@ -31,6 +33,16 @@ constexpr int kHexLinesMax = 32;
 constexpr std::size_t kHexColumnWidth = 48;
 
 constexpr std::uint64_t kMemoryWatchedFromBytes = 11534335;
+constexpr win::UINT kHangProbeTimeoutMs = 5000;
+constexpr win::DWORD kHangExtraLongSeconds = 15;
+const char16_t* const kHangWindowClass = u"TOrvantaHangDetection";
+const char16_t* const kIdeWindowClass = u"TOrvantaIdeIntegration";
+
+win::LRESULT ORV_WINAPI HangDetectionWindowProcOf(win::HWND hWnd, win::UINT aMsg, win::WPARAM wParam, win::LPARAM lParam) {
+  if (TDebug* debug = Debug)
+    if (debug->HangDetectionMessageWindowHandle == hWnd) return debug->HangDetectionWindowProc(hWnd, aMsg, wParam, lParam);
+  return win::DefWindowProcW(hWnd, aMsg, wParam, lParam);
+}
 
 // Holds a framework lock for a scope.
 class TLockGuard {
@@ -246,14 +258,21 @@ void TDebug::OnCreate() {
   TPath exe = ExePathGet();
   if (exe.Count > 0) exe.LastSet(exe.LastGet() + kLogFileExtension);
   LogFile = exe;
-  // The hidden window for power and time-change broadcasts comes with the hang detection's
-  // message handling; the installer has no use for it while the job pool is not started.
+  // A hidden top-level window (broadcasts reach no message-only window) on this, the main,
+  // thread.
+  if (WindowClassEnsure(kHangWindowClass, HangDetectionWindowProcOf))
+    HangDetectionMessageWindowHandle = win::CreateWindowExW(0, kHangWindowClass, u"", win::WS_POPUP, 0, 0, 0, 0, nullptr,
+                                                            nullptr, win::GetModuleHandleW(nullptr), nullptr);
 }
 
 void TDebug::OnDestroy() {
   if (JobPool) JobPool->HangDetectionIsAliveFn = nullptr;
   JobExceptionHandOff = nullptr;
   TUnit::OnDestroy();
+  if (HangDetectionMessageWindowHandle) {
+    win::DestroyWindow(HangDetectionMessageWindowHandle);
+    HangDetectionMessageWindowHandle = nullptr;
+  }
   delete HangDetectionLock;
   HangDetectionLock = nullptr;
 }
@@ -381,15 +400,107 @@ void TDebug::HangDetectionIsAlive() {
   HangDetectionIsAliveLast = win::GetTickCount();
 }
 
+win::HWND TDebug::HangDetectionProbeWindow() {
+  if (win::HWND h = Application->HandleGet()) return h;
+  return HangDetectionMessageWindowHandle;
+}
+
+bool TDebug::HangDetectionProbeTimesOut() {
+  win::ULONG_PTR result = 0;
+  win::SetLastError(0);
+  if (win::SendMessageTimeoutW(HangDetectionProbeWindow(), win::WM_TIMER, 0, 0, win::SMTO_NORMAL, kHangProbeTimeoutMs,
+                               &result))
+    return false;
+  // Any other failure (no main window, for one) counts as an answer.
+  return win::GetLastError() == win::ERROR_TIMEOUT;
+}
+
 void TDebug::HangDetectionCheck(TJob& aJob) {
   std::uint32_t last;
   {
     TLockGuard g(*HangDetectionLock);
     last = HangDetectionIsAliveLast;
   }
-  if (win::GetTickCount() - last <= kChecksIntervalMs) return;
-  // The probe of the main thread's window comes with the job pool's scheduler; until the pool
-  // runs, a silent main thread is not examined further.
+  if (static_cast<std::uint32_t>(win::GetTickCount() - last) <= kChecksIntervalMs) return;
+
+  const TDateTime start = Now();
+  const win::DWORD startTick = win::GetTickCount();
+  bool known;
+  {
+    TLockGuard g(*HangDetectionLock);
+    known = HangDetectionDeactivateCount > 0;
+    HangDetectionDeactivateChanged = false;
+    HangDetectionIgnoreThisOne = false;
+  }
+  if (!HangDetectionProbeTimesOut()) return;
+  auto ignored = [this] {
+    TLockGuard g(*HangDetectionLock);
+    return HangDetectionIgnoreThisOne;
+  };
+  if (ignored()) return;
+  if (!known) {
+    TLockGuard g(*HangDetectionLock);
+    known = HangDetectionDeactivateChanged;
+  }
+  Log(Text(u"[Hang] Hang detected") + (known ? u" (known issue)" : u"") + u". Hang start: " + DateTimeToText(start) + u".");
+  Text jobName = u"IDLE";
+  if (TJobPool* pool = JobPool) {
+    pool->Lock();
+    if (pool->JobInMainThread) jobName = pool->JobInMainThread->Name;
+    pool->UnLock();
+  }
+  Log(u"[Hang] Main Thread Job: " + jobName);
+  const win::DWORD mainThread = MainThreadIdGet();
+  const TCallstack stack = CallstackOfThread(mainThread);
+  Log(u"[Hang] Main Thread Callstack:\r\n\r\n" + CallstackToText(stack));
+
+  Text all;
+  for (;;) {
+    const bool hungAgain = HangDetectionProbeTimesOut();
+    if (hungAgain && all.empty() && !known &&
+        static_cast<win::DWORD>(win::GetTickCount() - startTick) / 1000 > kHangExtraLongSeconds) {
+      Log(u"[Hang] Hang is extra long, building callstacks for ALL threads");
+      all = CallstackCreateForAllThreads();
+      Log(u"[Hang] ALL Callstacks:\r\n\r\n" + all);
+      TLockGuard g(*HangDetectionLock);
+      if (TJobHandler* async = JobHandlerAsync)
+        for (int i = 0; i < HangExtraInfoJobs.Count(); ++i) async->Add(VariantToText(HangExtraInfoJobs.GetKeyByIndex(i)));
+    }
+    if (!hungAgain) break;
+  }
+  const auto duration = static_cast<win::DWORD>(win::GetTickCount() - startTick);
+  Log(u"[Hang] No longer stuck. Hang duration: " + UIntToText(duration));
+  // A power or time-change broadcast that the main thread could only take once it answered
+  // again makes this no hang either.
+  if (!known && !ignored()) ProblemNotify(u"Hang", UIntToText(duration), stack, mainThread, all);
+}
+
+win::LRESULT TDebug::HangDetectionWindowProc(win::HWND aWindow, win::UINT aMessage, win::WPARAM aWParam,
+                                             win::LPARAM aLParam) {
+  if (aMessage == win::WM_POWERBROADCAST) {
+    {
+      TLockGuard g(*HangDetectionLock);
+      HangDetectionIgnoreThisOne = true;
+    }
+    Text label;
+    switch (aWParam) {
+      case win::PBT_APMSUSPEND: label = u"Suspend"; break;
+      case win::PBT_APMRESUMESUSPEND: label = u"Resume (key/mouse input)"; break;
+      case win::PBT_APMRESUMEAUTOMATIC: label = u"Resume (any kind)"; break;
+      default: label = u"Other (" + UIntToText(static_cast<std::uint64_t>(aWParam)) + u")"; break;
+    }
+    Log(u"[Hang] Hang timer reset due to WM_POWERBROADCAST. Subtype: " + label + u".");
+    return win::TRUE;
+  }
+  if (aMessage == win::WM_TIMECHANGE) {
+    {
+      TLockGuard g(*HangDetectionLock);
+      HangDetectionIgnoreThisOne = true;
+    }
+    Log(u"[Hang] Hang timer reset due to WM_TIMECHANGE");
+    return 0;
+  }
+  return win::DefWindowProcW(aWindow, aMessage, aWParam, aLParam);
 }
 
 int TDebug::MemoryConsumptionLevelOf(std::int32_t aMb) const {
@@ -402,7 +513,7 @@ int TDebug::MemoryConsumptionLevelOf(std::int32_t aMb) const {
 }
 
 void TDebug::MemoryConsumptionCheck(TJob& aJob) {
-  const std::uint64_t bytes = MemoryAllocatedGet();
+  const std::uint64_t bytes = MemoryAllocatedFn ? MemoryAllocatedFn() : MemoryAllocatedGet();
   const auto mb = static_cast<std::int32_t>(bytes / 1048576);
   std::int32_t last = MemoryConsumptionLastMb;
   if (last == 0) {
@@ -448,9 +559,38 @@ Text TDebug::CallstackCreateForAllThreads(const TCrashReport& aReport) {
 void TDebug::HandleException(const std::exception& aException) { ::HandleException(aException); }
 
 void TDebug::HandleNonOleException(const std::exception& aException) {
-  // The framework raises no COM, interface-cast or stack-overflow exceptions of its own: every
-  // exception that reaches here is handed on.
+  // COM errors, failed interface casts and stack overflows are left alone.
+  if (dynamic_cast<const EOleSysError*>(&aException) || dynamic_cast<const EOleException*>(&aException) ||
+      dynamic_cast<const EIntfCastError*>(&aException) || dynamic_cast<const EStackOverflow*>(&aException))
+    return;
   HandleException(aException);
+}
+
+Text SourceCodeGoToText(const Text& aCallStackLine) {
+  auto trim = [](const Text& t) {
+    const std::size_t a = t.find_first_not_of(u" \t");
+    if (a == Text::npos) return Text();
+    return t.substr(a, t.find_last_not_of(u" \t") - a + 1);
+  };
+  std::vector<Text> parts;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t bar = aCallStackLine.find(u'|', from);
+    parts.push_back(trim(aCallStackLine.substr(from, bar == Text::npos ? Text::npos : bar - from)));
+    if (bar == Text::npos) break;
+    from = bar + 1;
+  }
+  parts.resize(std::max<std::size_t>(parts.size(), 5));
+  return u"00000001  +ffffffff  Vexlon.exe  " + parts[0] + u" 1 " + parts[4] + u"  " + parts[2] + u"." + parts[3];
+}
+
+void TDebug::SourceCodeGoTo(const Text& aCallStackLine) {
+  const Text request = SourceCodeGoToText(aCallStackLine);
+  // The development environment announces itself with a window of this class; without one
+  // there is no one to ask, and nothing happens.
+  win::HWND ide = win::FindWindowW(kIdeWindowClass, nullptr);
+  if (!ide) return;
+  Log(u"[Debug] Source code request: " + request);
 }
 
 void TDebug::ExceptionLogCallstacksForAllThreadsWhenProcessing(Exception& aException) { aException.HelpContext = 1; }

@@ -19,7 +19,7 @@
 #include "diag/uUnits.h"
 #include "params/uFlexArray.h"
 #include "paths/uPaths.h"
-#include "platform/win32api_types.h"
+#include "platform/win32api.h"
 
 class TLogChannel;
 
@@ -72,6 +72,9 @@ class TDebug : public TUnit {
   void HandleNonOleException(const std::exception& aException);
   // The problem report of this exception will carry the call stacks of all threads.
   void ExceptionLogCallstacksForAllThreadsWhenProcessing(Exception& aException);
+  // Asks a running development environment to open the source line of one call-stack text
+  // line; nothing happens without one.
+  void SourceCodeGoTo(const Text& aCallStackLine);
 
   // ---- Fields ------------------------------------------------------------------------
 
@@ -99,10 +102,20 @@ class TDebug : public TUnit {
   void HangDetectionCheck(TJob& aJob);
   void MemoryConsumptionCheck(TJob& aJob);
   void HangDetectionIsAlive();
+  // The hidden window's procedure: power and time-change broadcasts.
+  win::LRESULT HangDetectionWindowProc(win::HWND aWindow, win::UINT aMessage, win::WPARAM aWParam, win::LPARAM aLParam);
+  // The bytes in live allocations as the memory watch sees them; unset: MemoryAllocatedGet.
+  std::function<std::uint64_t()> MemoryAllocatedFn;
 
   // The index in MemoryConsumptionLevels of the highest level whose threshold is below aMb;
   // -1 at or below the first.
   int MemoryConsumptionLevelOf(std::int32_t aMb) const;
+
+ private:
+  // The window the probe goes to: the application's hidden main window, or this facility's.
+  win::HWND HangDetectionProbeWindow();
+  // Sends WM_TIMER with a time-out of 5000 ms: true only when the send timed out.
+  bool HangDetectionProbeTimesOut();
 };
 
 // The singleton; empty before Units creates it and after it is freed.
@@ -123,6 +136,8 @@ Text DebugConnectionsBuild(bool bConsole, bool bFile, const TPath& aLogFile, con
 // A call stack as text: one line per frame, five columns (unit or module, line, class,
 // routine, "+" line offset) separated by " | " and padded to their widest cell.
 Text CallstackToText(const TCallstack& aCallstack);
+// The text SourceCodeGoTo hands to the development environment for one call-stack text line.
+Text SourceCodeGoToText(const Text& aCallStackLine);
 // The all-threads text for (thread id, call stack) pairs, in the order given.
 Text CallstacksOfThreadsToText(const std::vector<std::pair<win::DWORD, TCallstack>>& aStacks);
 

@@ -4,10 +4,14 @@
 #include <chrono>
 #include <climits>
 
+#include "crashreport/Callstack.h"
+#include "diag/uDebug.h"
 #include "diag/uMisc.h"
 #include "platform/win32api.h"
 #include "ranges/uRanges.h"
 #include "rtl/ModuleInit.h"
+#include "ui/Application.h"
+#include "winsys/uProcesses.h"
 
 TJobPool* JobPool = nullptr;
 TJobHandler* JobHandlerMain = nullptr;
@@ -35,6 +39,20 @@ class TPoolLock {
 };
 
 constexpr double kMsPerDay = 86400000.0;
+constexpr win::UINT_PTR kMainTimerId = 1;
+constexpr win::DWORD kNoJobKnown = 0xFFFFFFFF;
+
+std::int64_t FileTimeToInt64(const win::FILETIME& aTime) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(aTime.dwHighDateTime) << 32) | aTime.dwLowDateTime);
+}
+
+// The calling thread's kernel and user times, 100-ns units.
+void ThreadTimesGet(std::int64_t& aKernel, std::int64_t& aUser) {
+  win::FILETIME creation{}, exitTime{}, kernel{}, user{};
+  if (!win::GetThreadTimes(win::GetCurrentThread(), &creation, &exitTime, &kernel, &user)) return;
+  aKernel = FileTimeToInt64(kernel);
+  aUser = FileTimeToInt64(user);
+}
 // 1970-01-01 as a date-time (days since 1899-12-30).
 }  // namespace
 
@@ -188,6 +206,10 @@ void TJob::ExecuteFns() {
     if (fn.IsEmpty()) continue;  // a handler registered without a function has nothing to call
     std::int64_t lockOperation = LockController ? LockController->LockOperationsLastIdGet() : 0;
     win::DWORD tickStart = win::GetTickCount();
+    std::int64_t kernelStart = 0, userStart = 0;
+    win::ULONGLONG cyclesStart = 0;
+    ThreadTimesGet(kernelStart, userStart);
+    win::QueryThreadCycleTime(win::GetCurrentThread(), &cyclesStart);
     try {
       fn(*this);
     } catch (const std::exception& e) {
@@ -197,12 +219,15 @@ void TJob::ExecuteFns() {
       if (JobExceptionHandOff) JobExceptionHandOff(e);
     }
     win::DWORD tickEnd = win::GetTickCount();
+    std::int64_t kernelEnd = 0, userEnd = 0;
+    win::ULONGLONG cyclesEnd = 0;
+    ThreadTimesGet(kernelEnd, userEnd);
+    win::QueryThreadCycleTime(win::GetCurrentThread(), &cyclesEnd);
     if (i < FnList.size()) {
       TJobFnCallInfo& info = FnList[i];
-      // The platform surface offers no thread times or cycle counts yet: recorded as 0.
-      info.Cycles = 0;
-      info.TimeInUserMode = 0;
-      info.TimeInKernel = 0;
+      info.Cycles = static_cast<std::int64_t>(cyclesEnd - cyclesStart);
+      info.TimeInUserMode = userEnd - userStart;
+      info.TimeInKernel = kernelEnd - kernelStart;
       info.TimeTotal = static_cast<win::DWORD>(tickEnd - tickStart);
     }
   }
@@ -258,8 +283,10 @@ void TJobGroup::Add(std::unique_ptr<TJob> aJob) {
   TPoolLock lock(FPool);
   aJob->Group = this;
   TDateTime start = aJob->RunNotEarlierThan;
-  auto it = std::find_if(Jobs.begin(), Jobs.end(), [start](const std::unique_ptr<TJob>& j) {
-    return j->RunNotEarlierThan != 0 && !(j->RunNotEarlierThan < start);
+  // The queue is ordered (jobs to run at once, then delayed ones by start time), so the place
+  // is found by halving: a long queue of jobs to run at once costs nothing to append to.
+  auto it = std::partition_point(Jobs.begin(), Jobs.end(), [start](const std::unique_ptr<TJob>& j) {
+    return !(j->RunNotEarlierThan != 0 && !(j->RunNotEarlierThan < start));
   });
   Jobs.insert(it, std::move(aJob));
   FPool->NewJobAlert(this);
@@ -448,8 +475,25 @@ void TJobHandler::RemoveHandler(TJobHandler* aHandler) {
       ++i;
     }
   }
-  // Running jobs of the handler are waited for once worker threads exist; before the pool
-  // is started no job runs on one.
+  // Running jobs of its function are aborted and waited for. The pool lock is given up for
+  // 10 ms at a time so that they can finish; the caller's own job is never waited for (it
+  // would wait for itself).
+  if (!aHandler->Fn.IsEmpty()) {
+    const win::DWORD self = win::GetCurrentThreadId();
+    for (;;) {
+      bool running = false;
+      for (TJobThread* t : FPool->Threads) {
+        if (!t->Job || !(t->Job->Fn == aHandler->Fn) || t->ThreadId.load() == self) continue;
+        t->Job->Abort();
+        running = true;
+      }
+      if (!running) break;
+      TLock* poolLock = FPool->LockGet();
+      poolLock->TempUnLockAll();
+      win::Sleep(10);
+      poolLock->TempReLockAll();
+    }
+  }
   if (FPool == JobPool) {
     if (JobHandlerMain && JobHandlerMain->IsInSubtreeOf(aHandler)) JobHandlerMain = nullptr;
     if (JobHandlerAsync && JobHandlerAsync->IsInSubtreeOf(aHandler)) JobHandlerAsync = nullptr;
@@ -495,6 +539,28 @@ std::int64_t TJobHandler::Add(const Text& aName, const TFlexArray& aParams) {
 
 std::int64_t TJobHandler::Add(const Text& aName, const TArrayOfVariants& aKeysAndValues) {
   return JobAdd(JobCreateAndAdd(aName, FlexArrayFromPairs(aKeysAndValues), TJobFn()));
+}
+
+void TJobHandler::RunNow(const Text& aName, TJobFn aFn, const TFlexArray& aParams) {
+  auto job = std::make_unique<TJob>(FPool);
+  job->Name = aName;
+  job->Params = aParams;
+  job->Fn = aFn;
+  job->NoLogging = aParams.HasKey(kJobNoLogging);
+  Verify(job->Fn.IsEmpty() != job->Name.empty());
+  job->Handler = this;
+  job->SetCorrectHandler();
+  if (!Verify(!job->Name.empty())) return;
+  job->FnToCallPrepare();
+  job->ExecuteFns();
+}
+
+void TJobHandler::RunNow(const TArrayOfVariants& aKeysAndValues, TJobFn aFn) {
+  RunNow(Text(), aFn, FlexArrayFromPairs(aKeysAndValues));
+}
+
+void TJobHandler::RunNow(const Text& aName, const TArrayOfVariants& aKeysAndValues) {
+  RunNow(aName, TJobFn(), FlexArrayFromPairs(aKeysAndValues));
 }
 
 std::unique_ptr<TJob> TJobHandler::JobCreateAndAdd(const Text& aName, const TFlexArray& aParams, TJobFn aFn) {
@@ -583,7 +649,10 @@ void TJobPool::OnCreate() {
   IdleThreadsMax = 10;
   ThreadsMax = 100;
   ShutdownEvent = TEvent::Create();
-  // The hidden window that runs main-thread jobs comes with the scheduler.
+  // The hidden window of the main thread: the requests to run main-thread jobs and timer 1.
+  MessageWindowHandle = MessageWindowAllocate([this](win::UINT aMessage, win::ULONG_PTR aWParam, win::LONG_PTR aLParam) {
+    return MessageWindowProc(aMessage, aWParam, aLParam);
+  });
   RootHandler = new TJobHandler(this, u"ROOT", jhGeneric, TJobFn());
 
   TJobHandler* main = RootHandler->AddGenericHandler(u"Main");
@@ -598,11 +667,19 @@ void TJobPool::OnCreate() {
 
   JobHandlerMain = main;
   JobHandlerAsync = async;
+  FMainGroup = main->Group;
 }
 
 void TJobPool::OnDestroy() {
   AlertIf(Active, u"Start was called earlier. Someone must also call JobPool.Shutdown, and no one did.");
   if (!FLock) return;  // OnCreate never ran
+  // Worker threads left running would run on a pool that is gone: they are stopped all the same.
+  if (Active || !Threads.empty()) Shutdown();
+  if (MessageWindowHandle) {
+    win::KillTimer(MessageWindowHandle, kMainTimerId);
+    MessageWindowFree(MessageWindowHandle);
+    MessageWindowHandle = nullptr;
+  }
   if (ShutdownEvent) {
     ShutdownEvent->DeReference();
     ShutdownEvent = nullptr;
@@ -621,8 +698,14 @@ void TJobPool::Lock() { FLock->Acquire(); }
 void TJobPool::UnLock() { FLock->Release(); }
 
 void TJobPool::NewJobAlert(TJobGroup* aGroup) {
-  // Workers and the main thread's window come with Start; until then jobs wait in their
-  // queues and there is no one to wake.
+  TPoolLock lock(this);
+  if (aGroup != FMainGroup) {
+    if (WatchThread) WatchThread->Alert();
+    return;
+  }
+  if (MainThreadProcessingScheduled) return;
+  MainThreadProcessingScheduled = true;
+  if (MessageWindowHandle) win::PostMessageW(MessageWindowHandle, win::WM_TIMER, 0, 0);
 }
 
 TJobGroup* TJobPool::GroupByName(const Text& aName) {
@@ -675,7 +758,11 @@ void TJobPool::ApplyFnToAllJobs(TAllJobFn aFn, TFlexArray& aParams) {
       if (i < group->Jobs.size() && group->Jobs[i].get() == job) ++i;
     }
   }
-  // Jobs running on worker threads are visited here once the threads exist.
+  for (std::size_t t = 0; t < Threads.size(); ++t) {
+    if (!Threads[t]->Job) continue;
+    aFn(*Threads[t]->Job, aParams, bContinue);
+    if (!bContinue) return;
+  }
   if (JobInMainThread) aFn(*JobInMainThread, aParams, bContinue);
 }
 
@@ -735,4 +822,399 @@ void TJobPool::SyncMainFn(TJob& aJob) {
   startEvent->SetEvent();
   stopEvent->Wait(win::INFINITE);
   stopEvent->DeReference();
+}
+
+// ---- TJobThread ------------------------------------------------------------------------------
+
+TJobThread::TJobThread(TJobPool* aPool) : TThreadEx(u"JobThread"), JobPool(aPool) {}
+
+void TJobThread::ExecuteStep() {
+  TPoolLock lock(JobPool);
+  if (JobPool->Active) {
+    win::DWORD ms = Interval.load();
+    JobPool->ExecuteJobs(this, ms);
+    Interval.store(ms);
+  }
+  if (JobPool->Active) {
+    if (!JobPool->WatchThread) JobPool->WatchThread = this;
+    if (JobPool->WatchThread == this) {
+      JobPool->TerminatedThreadsCleanup();
+    } else if (Interval.load() != kIntervalUntilAlerted) {
+      // Only the watch thread sleeps with a time-out: it takes over the delayed job seen here.
+      Interval.store(kIntervalUntilAlerted);
+      if (Verify(JobPool->WatchThread != nullptr)) JobPool->WatchThread->Alert();
+    }
+  }
+  if ((JobPool->IdleThreadsCount() > JobPool->IdleThreadsMax && JobPool->WatchThread != this) || !JobPool->Active) {
+    if (JobPool->WatchThread == this) JobPool->WatchThread = nullptr;
+    Terminate();
+    auto& threads = JobPool->Threads;
+    auto it = std::find(threads.begin(), threads.end(), this);
+    if (it != threads.end()) {
+      threads.erase(it);
+      JobPool->TerminatedThreads.push_back(this);
+    }
+  }
+}
+
+// ---- TJobPool: running -----------------------------------------------------------------------
+
+bool TJobPool::GroupExists(TJobGroup* aGroup) const {
+  return aGroup && std::find(Groups.begin(), Groups.end(), aGroup) != Groups.end();
+}
+
+int TJobPool::IdleThreadsCount() {
+  TPoolLock lock(this);
+  return static_cast<int>(std::count_if(Threads.begin(), Threads.end(), [](TJobThread* t) { return !t->Job; }));
+}
+
+std::unique_ptr<TJob> TJobPool::JobTake(TJobGroup* aGroup, TDateTime aNow, TDateTime& aNext) {
+  if (aGroup->SimultaneousJobsCurrent >= aGroup->SimultaneousJobsMax) return nullptr;
+  for (std::size_t i = 0; i < aGroup->Jobs.size(); ++i) {
+    TJob* job = aGroup->Jobs[i].get();
+    if (job->Params.HasKey(kJobUnique)) {
+      // A unique job never runs twice at the same time; named jobs are the same work only
+      // under the same name.
+      TJob* running = JobInThreadsByFn(job->Fn, UniqueParams(job->Params), false);
+      if (running && (!job->Fn.IsEmpty() || running->Name == job->Name)) continue;
+    }
+    if (job->RunNotEarlierThan == 0 || !(job->RunNotEarlierThan > aNow)) {
+      std::unique_ptr<TJob> r = std::move(aGroup->Jobs[i]);
+      aGroup->Jobs.erase(aGroup->Jobs.begin() + static_cast<std::ptrdiff_t>(i));
+      return r;
+    }
+    if (job->RunNotEarlierThan < aNext) aNext = job->RunNotEarlierThan;
+    break;  // the rest of the queue starts later
+  }
+  return nullptr;
+}
+
+void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
+  TPoolLock lock(this);
+  const bool main = aJobThread == nullptr;
+  aMsTillNextJob = kNoJobKnown;
+  TJobGroup* current = main ? FMainGroup : aJobThread->FGroupLast;
+  while (Active) {
+    if (main) {
+      MainThreadProcessMessages = true;
+      FLock->TempUnLockAll();
+      ApplicationProcessMessages();
+      FLock->TempReLockAll();
+      MainThreadProcessMessages = false;
+      if (Application->Terminated()) break;
+      if (!Active) break;
+    }
+
+    const TDateTime now = JobPoolNow();
+    TDateTime next = DateTimeNever();
+    std::unique_ptr<TJob> job;
+    if (GroupExists(current) && (main || !current->CustomProcessing)) job = JobTake(current, now, next);
+    if (!job && !main) {
+      for (std::size_t g = 0; g < Groups.size() && !job; ++g) {
+        if (Groups[g]->CustomProcessing) continue;
+        current = Groups[g];
+        job = JobTake(current, now, next);
+      }
+    }
+    if (!main) aJobThread->FGroupLast = current;
+
+    if (job) {
+      TJob* j = job.get();
+      TJobGroup* group = j->Group;
+      if (main) {
+        JobInMainThread = j;
+      } else {
+        aJobThread->Job = j;
+        if (!j->NoLogging) aJobThread->SetName(u"Job: " + j->Name);
+      }
+      j->JobThread = aJobThread;
+      group->SimultaneousJobsCurrent += 1;
+      if (!main && aJobThread == WatchThread) {
+        CreateThreads();
+        SetNewWatchThread();
+      }
+      j->FnToCallPrepare();
+      FLock->TempUnLockAll();
+      j->ExecuteFns();
+      FLock->TempReLockAll();
+      j->PerformanceCalculateAverages();
+      j->EventsCall(jetOnCompletion);
+      const bool groupAlive = GroupExists(group);
+      if (groupAlive) group->SimultaneousJobsCurrent -= 1;
+      if (main) {
+        JobInMainThread = nullptr;
+      } else {
+        aJobThread->Job = nullptr;
+        // The idle name is given when the thread stops finding jobs (below): a worker that
+        // goes from job to job keeps the name of its job, and a name costs a system call.
+        if (!j->NoLogging) aJobThread->FNamedForJob = true;
+      }
+      const bool again = j->IsRepetetive() || j->Params.HasKey(kJobNextDelay);
+      if (again && !j->Aborted && groupAlive) {
+        std::int64_t delay;
+        if (j->Params.HasKey(kJobNextDelay)) {
+          delay = VariantToInt64(j->ParamGet(kJobNextDelay));
+          while (j->Params.HasKey(kJobNextDelay)) j->Params.Delete(Variant(kJobNextDelay));
+        } else {
+          delay = VariantToInt64(j->ParamGet(kJobRepeat));
+        }
+        j->RunNotEarlierThan = JobPoolNow() + static_cast<double>(std::max<std::int64_t>(delay, 0)) / kMsPerDay;
+        group->Add(std::move(job));
+      }
+      job.reset();
+    } else {
+      if (next != DateTimeNever()) {
+        const double ms = std::max(0.0, (next - JobPoolNow()) * kMsPerDay);
+        aMsTillNextJob = ms >= double(kNoJobKnown - 1) ? kNoJobKnown - 1 : static_cast<win::DWORD>(ms);
+      }
+      if (aMsTillNextJob != 0) break;
+    }
+    if (!main && aJobThread->IsTerminated()) break;
+  }
+  if (!main && aJobThread->FNamedForJob) {
+    aJobThread->FNamedForJob = false;
+    aJobThread->SetName(u"JobPool [Idle]");
+  }
+}
+
+win::LRESULT TJobPool::MessageWindowProc(win::UINT aMessage, win::WPARAM aWParam, win::LPARAM aLParam) {
+  if (aMessage != win::WM_TIMER) return win::DefWindowProcW(MessageWindowHandle, aMessage, aWParam, aLParam);
+  // The scheduler already runs on this thread and only pumps messages.
+  if (MainThreadProcessMessages) return 0;
+  TPoolLock lock(this);
+  win::KillTimer(MessageWindowHandle, kMainTimerId);
+  MainThreadProcessingScheduled = true;
+  win::DWORD ms = kNoJobKnown;
+  ExecuteJobs(nullptr, ms);
+  MainThreadProcessingScheduled = false;
+  if (ms != kNoJobKnown && Verify(ms > 0)) win::SetTimer(MessageWindowHandle, kMainTimerId, ms, nullptr);
+  return 0;
+}
+
+void TJobPool::CreateThreads() {
+  TPoolLock lock(this);
+  while (IdleThreadsCount() < IdleThreadsMin && static_cast<std::int32_t>(Threads.size()) < ThreadsMax) {
+    auto* t = new TJobThread(this);
+    Threads.push_back(t);
+    t->Start();
+    if (!WatchThread) WatchThread = t;
+  }
+}
+
+void TJobPool::SetNewWatchThread() {
+  TPoolLock lock(this);
+  WatchThread = nullptr;
+  for (TJobThread* t : Threads)
+    if (!t->Job) {
+      WatchThread = t;
+      break;
+    }
+  if (WatchThread) WatchThread->Alert();
+}
+
+void TJobPool::TerminatedThreadsCleanup() {
+  TPoolLock lock(this);
+  while (!TerminatedThreads.empty()) {
+    TJobThread* t = TerminatedThreads.front();
+    t->WaitFor();
+    TerminatedThreads.erase(TerminatedThreads.begin());
+    delete t;
+  }
+}
+
+void TJobPool::Start() {
+  TPoolLock lock(this);
+  NewJobAlert(FMainGroup);
+  Active = true;
+  CreateThreads();
+}
+
+void TJobPool::Shutdown() {
+  TPoolLock lock(this);
+  Active = false;
+  if (ShutdownEvent) ShutdownEvent->SetEvent();
+  AbortAllJobs();
+  for (TJobThread* t : Threads) t->Alert();
+  while (!Threads.empty()) {
+    TJobThread* t = Threads.front();
+    FLock->TempUnLockAll();
+    t->WaitFor();
+    FLock->TempReLockAll();
+    // A thread whose step raised ended without leaving the list itself.
+    if (!Threads.empty() && Threads.front() == t) {
+      Threads.erase(Threads.begin());
+      TerminatedThreads.push_back(t);
+    }
+  }
+  WatchThread = nullptr;
+  TerminatedThreadsCleanup();
+}
+
+// ---- TJobPool: main thread -------------------------------------------------------------------
+
+void TJobPool::SyncWithMainThreadStart(TEvent*& aStopEvent) {
+  aStopEvent = nullptr;
+  if (IsMainThread()) return;
+  TEvent* startEvent = TEvent::Create();
+  aStopEvent = TEvent::Create();
+  // The caller's own reference: SyncWithMainThreadEnd must not touch an event the main
+  // thread freed the moment it was signalled.
+  aStopEvent->Reference();
+  TFlexArray params;
+  params.SetKeyAndValue(Variant(u"StartEvent"), Variant(PointerToText(startEvent)));
+  params.SetKeyAndValue(Variant(u"StopEvent"), Variant(PointerToText(aStopEvent)));
+  startEvent->Reference();  // likewise for the main thread's signal
+  JobHandlerMain->Add(TJobFn::Of<&TJobPool::SyncMainFn>(this), params);
+  startEvent->Wait(win::INFINITE);
+  startEvent->DeReference();
+}
+
+void TJobPool::SyncWithMainThreadEnd(TEvent* aStopEvent) {
+  if (IsMainThread() || !aStopEvent) return;
+  aStopEvent->SetEvent();
+  aStopEvent->DeReference();
+}
+
+bool TJobPool::MainThreadHasStuffToDo() {
+  AlertIfUsed();
+  if (HangDetectionIsAliveFn) HangDetectionIsAliveFn();
+  return MainThreadHasMessages() || (FMainGroup && FMainGroup->HasJobsWaiting());
+}
+
+bool TJobPool::MainThreadHasMessages() {
+  Verify(IsMainThread());
+  return win::GetQueueStatus(win::QS_ALLINPUT) != 0;
+}
+
+// ---- TJobPool: finding -----------------------------------------------------------------------
+
+TJob* TJobPool::JobInThreadsByFn(const TJobFn& aJobFn, const TFlexArray& aParams, bool aParamsAllMustMatch) {
+  if (JobInMainThread && JobInMainThread->HasFnAndParams(aJobFn, aParams, aParamsAllMustMatch)) return JobInMainThread;
+  for (TJobThread* t : Threads)
+    if (t->Job && t->Job->HasFnAndParams(aJobFn, aParams, aParamsAllMustMatch)) return t->Job;
+  return nullptr;
+}
+
+TJobThread* TJobPool::ThreadById(win::DWORD aThreadId) {
+  TPoolLock lock(this);
+  for (TJobThread* t : Threads)
+    if (t->ThreadId.load() == aThreadId) return t;
+  return nullptr;
+}
+
+TJobThread* TJobPool::JobThreadByThreadId(win::DWORD aThreadId) {
+  Verify(aThreadId != MainThreadIdGet());
+  VerifyLockTaken(*FLock);
+  return ThreadById(aThreadId);
+}
+
+TJob* TJobPool::CurrentJob() {
+  TPoolLock lock(this);
+  if (IsMainThread()) return JobInMainThread;
+  if (TJobThread* t = ThreadById(win::GetCurrentThreadId())) return t->Job;
+  return nullptr;
+}
+
+Text TJobPool::JobGetCallstack(std::int64_t aJobId) {
+  win::DWORD threadId = 0;
+  {
+    TPoolLock lock(this);
+    if (aJobId > 0)
+      if (TJob* job = JobById(aJobId))
+        for (TJobThread* t : Threads)
+          if (t->Job == job) threadId = t->ThreadId.load();
+  }
+  if (!threadId) return u"Job not found";
+  return CallstackToText(CallstackOfThread(threadId));
+}
+
+void TJobPool::WaitForJobFn(TJobFn aJobFn) {
+  TPoolLock lock(this);
+  for (;;) {
+    TJob* job = JobInQueueByFn(aJobFn, TFlexArray(), false);
+    if (!job) job = JobInThreadsByFn(aJobFn, TFlexArray(), false);
+    if (!job) return;
+    TEvent* completed = job->EventAdd(jetOnCompletion);
+    FLock->TempUnLockAll();
+    completed->Wait(win::INFINITE);
+    FLock->TempReLockAll();
+    completed->DeReference();
+  }
+}
+
+void TJobPool::WaitFor(const Text& aName, const TArrayOfVariants& aKeysAndValues) {
+  StopIfNot(false, u"WaitFors are not fully implemented - do not use");
+}
+
+// ---- TJobPool: reports -----------------------------------------------------------------------
+
+TFlexArray TJobPool::PerformanceInfoGet(TJobHandler* aHandler) {
+  TFlexArray r;
+  PerformanceInfoCompose(r, aHandler ? aHandler : RootHandler, 0);
+  return r;
+}
+
+void TJobPool::PerformanceInfoCompose(TFlexArray& aInfoAboutAllHandlers, TJobHandler* aHandler, int aLevel) {
+  TPoolLock lock(this);
+  TFlexArray info;
+  info.SetKeyAndValue(Variant(u"Handler"), Variant(aHandler->Name));
+  if (aHandler->Group) info.SetKeyAndValue(Variant(u"Group"), Variant(aHandler->Group->Name));
+  info.SetKeyAndValue(Variant(u"Level"), Variant(static_cast<std::int32_t>(aLevel)));
+  if (aHandler->RunsCount > 0) {
+    const std::pair<const char16_t*, std::int64_t> figures[] = {
+        {u"Runs", aHandler->RunsCount},
+        {u"TimeMin", aHandler->TimeMin},
+        {u"TimeMax", aHandler->TimeMax},
+        {u"TimeTotal", aHandler->TimeTotal},
+    };
+    for (const auto& [key, value] : figures) info.SetKeyAndValue(Variant(key), Variant(value));
+    info.SetKeyAndValue(Variant(u"TimeAverageLast100"), Variant(aHandler->TimeAverageLast100));
+    const std::pair<const char16_t*, std::int64_t> rest[] = {
+        {u"CyclesMin", aHandler->CyclesMin},
+        {u"CyclesMax", aHandler->CyclesMax},
+        {u"CyclesTotal", aHandler->CyclesTotal},
+        {u"UserModeTimeMin", aHandler->UserModeTimeMin},
+        {u"UserModeTimeMax", aHandler->UserModeTimeMax},
+        {u"UserModeTimeTotal", aHandler->UserModeTimeTotal},
+        {u"KernelTimeMin", aHandler->KernelTimeMin},
+        {u"KernelTimeMax", aHandler->KernelTimeMax},
+        {u"KernelTimeTotal", aHandler->KernelTimeTotal},
+    };
+    for (const auto& [key, value] : rest) info.SetKeyAndValue(Variant(key), Variant(value));
+  }
+  aInfoAboutAllHandlers.SetKeyAndValue(Variant(u"HandlerInfo" + IntToText(aInfoAboutAllHandlers.Count())),
+                                       Variant(info.ToString()));
+  for (const auto& child : aHandler->Children) PerformanceInfoCompose(aInfoAboutAllHandlers, child.get(), aLevel + 1);
+}
+
+namespace {
+Text Hex8(std::uint64_t aValue) {
+  static const char16_t kDigits[] = u"0123456789ABCDEF";
+  Text r;
+  do {
+    r.insert(r.begin(), kDigits[aValue & 15]);
+    aValue >>= 4;
+  } while (aValue);
+  return r.size() < 8 ? Text(8 - r.size(), u'0') + r : r;
+}
+}  // namespace
+
+void TJobPool::DebugListHandlers(std::vector<Text>& aStrings, TJobHandler* aHandler, int aLevel) {
+  TPoolLock lock(this);
+  if (!aHandler) aHandler = RootHandler;
+  Text line = Text(static_cast<std::size_t>(aLevel) * 2, u' ') + aHandler->Name + u" (" + aHandler->HandlerTypeAsString() + u")";
+  if (aHandler->Group) line += u" (Group: " + aHandler->Group->Name + u")";
+  line += u" Fn: " + Hex8(reinterpret_cast<std::uintptr_t>(aHandler->Fn.Code)) + u"-" +
+          Hex8(reinterpret_cast<std::uintptr_t>(aHandler->Fn.Data));
+  line += u" Handler Performance: " + aHandler->Name;
+  if (aHandler->RunsCount > 0) {
+    line += u" TimeMin: " + IntToText(aHandler->TimeMin) + u" TimeMax: " + IntToText(aHandler->TimeMax) +
+            u" MinKernell: " + IntToText(aHandler->KernelTimeMin) + u" MaxKernell: " + IntToText(aHandler->KernelTimeMax) +
+            u" UserModeTimeMin: " + IntToText(aHandler->UserModeTimeMin) + u" UserModeTimeMax:" +
+            IntToText(aHandler->UserModeTimeMax) + u" Runs: " + IntToText(aHandler->RunsCount);
+  } else {
+    line += u" <Not yet run> ";
+  }
+  aStrings.push_back(line);
+  for (const auto& child : aHandler->Children) DebugListHandlers(aStrings, child.get(), aLevel + 1);
 }

@@ -7,10 +7,11 @@
 // was queued on). Handlers form a tree under RootHandler; each job is queued in the group of
 // its handler (or of the nearest ancestor that has one), ordered by start time.
 //
-// This unit holds the queueing side: handlers, groups, jobs and their parameters, the rules
-// applied when a job is queued (function look-up, unique jobs, id-range merging, delay
-// merging), aborting queued jobs and running a job's calls (ExecuteFns). Until the pool is
-// started jobs stay queued; nothing here starts a thread or makes a window.
+// The pool runs nothing until Start: then worker threads take due jobs from every group but
+// those with CustomProcessing, and the main thread runs the group "Main" from its message
+// loop (a WM_TIMER posted to the pool's hidden window, and window timer 1 for the next
+// delayed job). Only one idle worker, the watch thread, sleeps with a time-out; the others
+// sleep until alerted. Shutdown stops and joins every worker.
 //
 // One lock, the pool's "JobPool" TLock, guards every queue, the handler tree and the
 // statistics. It is re-entrant, so the operations below take it themselves; job functions
@@ -18,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <utility>
@@ -224,7 +226,7 @@ class TJobGroup {
   std::int32_t SimultaneousJobsCurrent = 0;
   std::int32_t SimultaneousJobsMax = 1;
   // The queue, ordered by start time.
-  std::vector<std::unique_ptr<TJob>> Jobs;
+  std::deque<std::unique_ptr<TJob>> Jobs;
 
   // Inserts by start time: jobs to run at once keep arrival order ahead of the delayed ones;
   // a delayed job goes in front of the first one that starts at the same time or later.
@@ -307,6 +309,16 @@ class TJobHandler {
   std::int64_t Add(const Text& aName, const TFlexArray& aParams);
   std::int64_t Add(const Text& aName, const TArrayOfVariants& aKeysAndValues);
 
+  // Runs a job at once on the calling thread: no queue, no pool lock around the call, no
+  // statistics.
+  void RunNow(const Text& aName, TJobFn aFn, const TFlexArray& aParams);
+  void RunNow(const Text& aName) { RunNow(aName, TJobFn(), TFlexArray()); }
+  void RunNow(const Text& aName, const TFlexArray& aParams) { RunNow(aName, TJobFn(), aParams); }
+  void RunNow(TJobFn aFn) { RunNow(Text(), aFn, TFlexArray()); }
+  void RunNow(TJobFn aFn, const TFlexArray& aParams) { RunNow(Text(), aFn, aParams); }
+  void RunNow(const TArrayOfVariants& aKeysAndValues, TJobFn aFn);
+  void RunNow(const Text& aName, const TArrayOfVariants& aKeysAndValues);
+
   TJobPool* PoolGet() const { return FPool; }
 
  private:
@@ -324,6 +336,23 @@ class TJobHandler {
 // The exception hand-off of ExecuteFns, set by the debug facility (it files an "Error" report).
 using TJobExceptionHandOff = void (*)(const std::exception&);
 extern TJobExceptionHandOff JobExceptionHandOff;
+
+// A worker thread of the pool ("JobThread"; "Job: " + the job's name while it runs one,
+// "JobPool [Idle]" afterwards).
+class TJobThread : public TThreadEx {
+ public:
+  explicit TJobThread(TJobPool* aPool);
+  TJob* Job = nullptr;  // under the pool lock
+
+ protected:
+  void ExecuteStep() override;
+
+ private:
+  friend class TJobPool;
+  TJobPool* JobPool;
+  TJobGroup* FGroupLast = nullptr;  // the group examined last
+  bool FNamedForJob = false;         // carries a job's name, not yet "JobPool [Idle]"
+};
 
 // The start-up service (module "uJobPool", needs "uThreadSync"). Created blank by the
 // registry; OnCreate builds the handler tree:
@@ -369,6 +398,49 @@ class TJobPool : public TUnit {
   // for "StopEvent" (both pointer texts), which it frees.
   void SyncMainFn(TJob& aJob);
 
+  // ---- Running ----
+  void Start();
+  // Stops the pool: aborts every job, ends and joins every worker thread.
+  void Shutdown();
+  // Runs due jobs until none is due (aJobThread null: the main thread, group "Main" only);
+  // aMsTillNextJob receives the time until the next delayed job seen, 0xFFFFFFFF for none.
+  // Called with the pool lock held.
+  void ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob);
+  void CreateThreads();
+  void SetNewWatchThread();
+  void TerminatedThreadsCleanup();
+  int IdleThreadsCount();
+
+  // Parks the main thread inside a job while a worker runs code between the two calls;
+  // nothing on the main thread itself.
+  void SyncWithMainThreadStart(TEvent*& aStopEvent);
+  void SyncWithMainThreadEnd(TEvent* aStopEvent);
+  // Obsolete; the main loop's sign of life.
+  bool MainThreadHasStuffToDo();
+  bool MainThreadHasMessages();
+
+  // ---- Finding ----
+  TJob* JobInThreadsByFn(const TJobFn& aJobFn, const TFlexArray& aParams, bool aParamsAllMustMatch);
+  TJobThread* ThreadById(win::DWORD aThreadId);
+  TJobThread* JobThreadByThreadId(win::DWORD aThreadId);
+  // The job of the calling thread (main thread or worker), or none.
+  TJob* CurrentJob();
+  // The call stack of the worker that runs the job; "Job not found" otherwise.
+  Text JobGetCallstack(std::int64_t aJobId);
+  // Returns when no job with that function is queued or running.
+  void WaitForJobFn(TJobFn aJobFn);
+  // Refuses always (EDebugStop).
+  void WaitFor(const Text& aName, const TArrayOfVariants& aKeysAndValues);
+
+  // ---- Reports ----
+  TFlexArray PerformanceInfoGet(TJobHandler* aHandler = nullptr);
+  void PerformanceInfoCompose(TFlexArray& aInfoAboutAllHandlers, TJobHandler* aHandler, int aLevel);
+  void DebugListHandlers(std::vector<Text>& aStrings, TJobHandler* aHandler, int aLevel);
+
+  std::vector<TJobThread*> Threads;            // owned
+  std::vector<TJobThread*> TerminatedThreads;  // owned
+  TJobThread* WatchThread = nullptr;
+
   win::HWND MessageWindowHandle = nullptr;
   std::vector<TJobGroup*> Groups;      // owned; in creation order
   std::vector<TJobHandler*> Handlers;  // every handler that exists (not owned)
@@ -386,8 +458,17 @@ class TJobPool : public TUnit {
   TEvent* ShutdownEvent = nullptr;
   TProcedureOfObject HangDetectionIsAliveFn;
 
+ TLock* LockGet() { return FLock.get(); }
+
  private:
+  friend class TJobThread;
+  win::LRESULT MessageWindowProc(win::UINT aMessage, win::WPARAM aWParam, win::LPARAM aLParam);
+  bool GroupExists(TJobGroup* aGroup) const;
+  // Examines one group for ExecuteJobs: the first due job that may start, taken out of the queue.
+  std::unique_ptr<TJob> JobTake(TJobGroup* aGroup, TDateTime aNow, TDateTime& aNext);
+
   std::unique_ptr<TLock> FLock;
+  TJobGroup* FMainGroup = nullptr;
 };
 
 extern TJobPool* JobPool;

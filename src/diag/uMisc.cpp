@@ -89,6 +89,8 @@ void DebuggerBreak() {
 
 bool IsMainThread() { return win::GetCurrentThreadId() == gMainThreadId.load(); }
 
+win::DWORD MainThreadIdGet() { return gMainThreadId.load(); }
+
 Text ComputerNameGet() {
   // NetBIOS names are short, but the system may report up to MAX_PATH characters.
   std::vector<char16_t> buffer(win::MAX_PATH + 1);

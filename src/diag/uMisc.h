@@ -56,6 +56,8 @@ bool DebuggerIsPresent();
 void DebuggerBreak();
 // The calling thread is the process's main thread (the one that started the process).
 bool IsMainThread();
+// The id of the thread that started the program.
+win::DWORD MainThreadIdGet();
 // aComputerName (or, when empty, this computer's name) is one of the developer machines,
 // compared ignoring ASCII case; or ComputerIsExtraDeveloperMachine.
 bool ComputerIsDeveloperMachine(const Text& aComputerName = Text());

@@ -137,24 +137,29 @@ void TLockController::LockAcquireCheck(TLock* aLock, win::DWORD aThreadId) {
 void TLockController::LockOperationAdd(TLock* aLock, win::DWORD aThreadId) {
   std::int64_t id = LockOperationsLastId.fetch_add(1, std::memory_order_relaxed) + 1;
   int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
+  // Odd while being changed; the read-modify-write keeps the writes below after it.
+  aLock->FLogSeq.fetch_add(1, std::memory_order_acq_rel);
   if (depth < TLock::kLogInline) {
     aLock->FLogIds[depth].store(id, std::memory_order_relaxed);
   } else {
     TGuard g(this);
     aLock->FLogOverflow.push_back(id);
   }
-  aLock->FLogDepth.store(depth + 1, std::memory_order_release);
+  aLock->FLogDepth.store(depth + 1, std::memory_order_relaxed);
+  aLock->FLogSeq.fetch_add(1, std::memory_order_release);
 }
 
 // Called by the owner, holding aLock: its newest entry goes.
 void TLockController::LockOperationRemove(TLock* aLock, win::DWORD aThreadId) {
   int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
   if (depth == 0) return;
+  aLock->FLogSeq.fetch_add(1, std::memory_order_acq_rel);
   if (depth > TLock::kLogInline) {
     TGuard g(this);
     if (!aLock->FLogOverflow.empty()) aLock->FLogOverflow.pop_back();
   }
-  aLock->FLogDepth.store(depth - 1, std::memory_order_release);
+  aLock->FLogDepth.store(depth - 1, std::memory_order_relaxed);
+  aLock->FLogSeq.fetch_add(1, std::memory_order_release);
 }
 
 void TLockController::SetLockSequence(TLock* aFirstLock, TLock* aSecondLock) {
@@ -208,12 +213,27 @@ std::vector<TLockOperation> TLockController::LockOperationsGet() {
   TGuard g(this);
   std::vector<TLockOperation> ops;
   for (TLock* l : TakenLocksList) {
-    int depth = l->FLogDepth.load(std::memory_order_acquire);
-    if (depth == 0) continue;
-    win::DWORD owner = l->OwnerGet();
-    for (int i = 0; i < depth && i < TLock::kLogInline; ++i)
-      ops.push_back({l->FLogIds[i].load(std::memory_order_relaxed), l, owner});
-    for (std::int64_t id : l->FLogOverflow) ops.push_back({id, l, owner});
+    // The owner, the depth and the entries are read as one: a lock whose log changed while
+    // it was read (it changed hands, or its owner took or released it) is read again, and
+    // left out when it keeps changing. The owner is set before the first entry is written and
+    // cleared after the last one went, so a stable log with entries has an owner.
+    std::vector<TLockOperation> mine;
+    for (int attempt = 0; attempt < 64; ++attempt) {
+      mine.clear();
+      const std::uint32_t before = l->FLogSeq.load(std::memory_order_acquire);
+      if (before & 1) continue;
+      // Acquire loads: the second look at the sequence cannot move before them.
+      const int depth = l->FLogDepth.load(std::memory_order_acquire);
+      const win::DWORD owner = l->OwnerGet();
+      for (int i = 0; i < depth && i < TLock::kLogInline; ++i)
+        mine.push_back({l->FLogIds[i].load(std::memory_order_acquire), l, owner});
+      if (depth > TLock::kLogInline)
+        for (std::int64_t id : l->FLogOverflow) mine.push_back({id, l, owner});
+      if (l->FLogSeq.load(std::memory_order_acquire) != before) continue;
+      if (depth > 0 && owner == 0) continue;
+      ops.insert(ops.end(), mine.begin(), mine.end());
+      break;
+    }
   }
   std::sort(ops.begin(), ops.end(), [](const TLockOperation& a, const TLockOperation& b) { return a.Id < b.Id; });
   return ops;

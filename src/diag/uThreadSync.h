@@ -88,6 +88,9 @@ class TLock : public TCriticalSection {
   std::atomic<std::int64_t> FLogIds[kLogInline] = {};
   std::vector<std::int64_t> FLogOverflow;
   std::atomic<int> FLogDepth{0};
+  // Even while the log is still, odd while its owner changes it: readers check it before and
+  // after reading the log.
+  std::atomic<std::uint32_t> FLogSeq{0};
 };
 
 

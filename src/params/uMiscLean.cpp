@@ -376,4 +376,7 @@ TDateTime Now() {
   return DateTimeEncode(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
 }
 
-std::uint32_t MemoryAllocatedGet() { return 0; }
+std::uint32_t MemoryAllocatedGet() {
+  const std::uint64_t bytes = win::HeapBytesInUseGet();
+  return bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(bytes);
+}

@@ -125,8 +125,7 @@ TDateTime Now();
 
 // ---- Other -----------------------------------------------------------------------------
 
-// Bytes in live allocations, for the memory watch. The platform surface offers no heap
-// figure yet, so this is 0 (the memory watch then sees no growth).
+// Bytes in live allocations, for the memory watch (the process's heaps; at most 0xFFFFFFFF).
 std::uint32_t MemoryAllocatedGet();
 
 // Destroys the object, then clears the reference.

@@ -54,6 +54,11 @@ FARPROC GetProcAddress(HMODULE hModule, const char* lpProcName);
 // TRUE in *Wow64Process for a 32-bit process on 64-bit Windows.
 BOOL IsWow64Process(HANDLE hProcess, BOOL* Wow64Process);
 
+// Not a Win32 function: the bytes in live allocations of the process's heaps (on Windows a
+// walk of every heap of the process; on the simulated machine the C library's allocator
+// statistics).
+ULONGLONG HeapBytesInUseGet();
+
 // Not a Win32 function: the pointer width the program was built for (32 or 64). On the
 // simulated machine, the bitness of the simulated process.
 int ProgramPointerBits();

@@ -18,4 +18,11 @@ constexpr DWORD MS_VC_EXCEPTION_TYPE_THREADNAME = 0x1000;
 void RaiseException(DWORD dwExceptionCode, DWORD dwExceptionFlags, DWORD nNumberOfArguments,
                     const ULONG_PTR* lpArguments);
 
+// A thread's times in 100-ns units (creation and exit as FILETIMEs); the pseudo handle of
+// GetCurrentThread names the calling thread.
+BOOL GetThreadTimes(HANDLE hThread, FILETIME* lpCreationTime, FILETIME* lpExitTime, FILETIME* lpKernelTime,
+                    FILETIME* lpUserTime);
+// The processor cycles the thread has used (on the simulated machine: its CPU time in ns).
+BOOL QueryThreadCycleTime(HANDLE ThreadHandle, ULONGLONG* CycleTime);
+
 }  // namespace win

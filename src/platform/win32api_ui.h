@@ -109,6 +109,12 @@ constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_NCCREATE = 0x0081;
 constexpr UINT WM_TIMER = 0x0113;
+constexpr UINT WM_TIMECHANGE = 0x001E;
+constexpr UINT WM_POWERBROADCAST = 0x0218;
+// WM_POWERBROADCAST subtypes (wParam).
+constexpr WPARAM PBT_APMSUSPEND = 4;
+constexpr WPARAM PBT_APMRESUMESUSPEND = 7;
+constexpr WPARAM PBT_APMRESUMEAUTOMATIC = 18;
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT STM_SETIMAGE = 0x0172;
 constexpr UINT STM_GETIMAGE = 0x0173;
@@ -163,6 +169,23 @@ LRESULT DispatchMessageW(const MSG* lpMsg);
 BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int nExitCode);
+// Every top-level window (PostMessageW and SendMessageTimeoutW; message-only windows get nothing).
+inline HWND const HWND_BROADCAST = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0xFFFF));
+// SendMessageTimeoutW. A window of another thread gets the message when its thread asks for
+// messages (or sends one itself); the sender waits at most uTimeout ms: then 0 with
+// ERROR_TIMEOUT. Non-zero on success, the procedure's result in *lpdwResult.
+constexpr UINT SMTO_NORMAL = 0x0000;
+constexpr UINT SMTO_BLOCK = 0x0001;
+constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
+LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                            ULONG_PTR* lpdwResult);
+// What the calling thread's queue holds: high word the kinds added since the last look, low
+// word the kinds now there.
+constexpr UINT QS_POSTMESSAGE = 0x0008;
+constexpr UINT QS_TIMER = 0x0010;
+constexpr UINT QS_SENDMESSAGE = 0x0040;
+constexpr UINT QS_ALLINPUT = 0x04FF;
+DWORD GetQueueStatus(UINT flags);
 
 // Timers: WM_TIMER arrives when the queue has nothing else; an interval below
 // USER_TIMER_MINIMUM is raised to it.

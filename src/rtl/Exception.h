@@ -28,6 +28,25 @@ class EConvertError : public Exception {
   using Exception::Exception;
 };
 
+// COM errors, a failed interface cast and a stack overflow: exceptions the debug facility's
+// HandleNonOleException leaves alone.
+class EOleSysError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EOleException : public EOleSysError {
+ public:
+  using EOleSysError::EOleSysError;
+};
+class EIntfCastError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EStackOverflow : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // A programming error detected at run time; the message begins "Error: ".
 class EDebugStop : public Exception {
  public:

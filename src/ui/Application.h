@@ -57,6 +57,8 @@ class TApplication : public TComponent {
 
   // The hidden window that owns the main form (made with the main form's window).
   win::HWND Handle();
+  // The hidden window if it was made already (never makes it: any thread may ask).
+  win::HWND HandleGet() const { return FHandle; }
 
  private:
   friend class TForm;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "diag/uMisc.h"
+#include "ui/MessageWindow.h"
 #include "winsys/GetExeVersionInfo.h"
 
 // ---- Windows version -------------------------------------------------------------------
@@ -278,8 +279,10 @@ bool ProcessCreate(const TPath& aExecutable, const Text& aParameters, int aCreat
 // ---- Small system operations -----------------------------------------------------------
 
 win::HWND MessageWindowAllocate(const TWindowMethod& aMethod) {
-  // Message windows hang below the application's main window; without one there is nowhere
-  // to put them.
-  (void)aMethod;
-  return nullptr;
+  if (!aMethod) return nullptr;
+  return MessageWindowCreate([aMethod](win::HWND, win::UINT aMessage, win::WPARAM aWParam, win::LPARAM aLParam) {
+    return static_cast<win::LRESULT>(aMethod(aMessage, aWParam, aLParam));
+  });
 }
+
+void MessageWindowFree(win::HWND aWindow) { MessageWindowDestroy(aWindow); }

@@ -78,8 +78,10 @@ Text ProcessCommandLineBuild(const TPath& aExecutable, const Text& aParameters);
 
 // A window procedure for a hidden message window.
 using TWindowMethod = std::function<win::LONG_PTR(win::UINT aMessage, win::ULONG_PTR aWParam, win::LONG_PTR aLParam)>;
-// A hidden utility window calling aMethod, made only once the application has a main window;
-// until then (and in this program, which has none yet) 0 and no window.
+// A hidden message-only window of the calling thread whose messages aMethod answers (it
+// calls DefWindowProcW itself for those it leaves alone); null when the system refuses one.
 win::HWND MessageWindowAllocate(const TWindowMethod& aMethod);
+// Destroys a window made by MessageWindowAllocate; null is fine.
+void MessageWindowFree(win::HWND aWindow);
 
 // ComputerNameGet is in diag/uMisc.h.

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "DebugRecorder.h"
 #include "TestSupport.h"
 #include "diag/uMisc.h"
+#include "params/uMiscLean.h"
 
 namespace {
 
@@ -325,6 +327,43 @@ TEST_F(LockControllerTest, LocksExcludeEachOtherUnderLoad) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(counter, 8000);
   EXPECT_TRUE(LockController->LockOperationsGet().empty());
+}
+
+// A reader while locks change hands sees only acquisitions that are held: each with its
+// holder's id, never one already released.
+TEST_F(LockControllerTest, LockOperationsAreReadConsistentlyWhileLocksChangeHands) {
+  std::vector<std::unique_ptr<TLock>> locks;
+  for (int i = 0; i < 32; ++i) locks.push_back(std::make_unique<TLock>(u"Swap" + IntToText(i)));
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> swappers;
+  std::vector<win::DWORD> ids(3);
+  std::atomic<int> started{0};
+  for (int t = 0; t < 3; ++t) {
+    swappers.emplace_back([&, t] {
+      ids[t] = win::GetCurrentThreadId();
+      started++;
+      for (unsigned n = t; !stop.load(); n += 7) {
+        TLock& l = *locks[n % locks.size()];
+        l.Acquire();
+        l.Acquire();
+        l.Release();
+        l.Release();
+      }
+    });
+  }
+  while (started < 3) std::this_thread::yield();
+  int bad = 0, seen = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  while (std::chrono::steady_clock::now() < end) {
+    for (const TLockOperation& op : LockController->LockOperationsGet()) {
+      if (op.Lock->Name.rfind(u"Swap", 0) != 0) continue;
+      ++seen;
+      if (std::find(ids.begin(), ids.end(), op.ThreadId) == ids.end()) ++bad;
+    }
+  }
+  stop = true;
+  for (auto& t : swappers) t.join();
+  EXPECT_EQ(bad, 0) << "of " << seen;
 }
 
 TEST_F(LockControllerTest, DestroyedLocksLeaveNothingBehind) {

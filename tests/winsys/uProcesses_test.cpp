@@ -337,6 +337,18 @@ TEST_F(ProcessesTest, GivenTokenStartsAtItsLevel) {
 #endif
 }
 
-TEST(MessageWindow, NoneWithoutAMainWindow) {
-  EXPECT_EQ(MessageWindowAllocate([](win::UINT, win::ULONG_PTR, win::LONG_PTR) { return win::LONG_PTR(0); }), nullptr);
+TEST(MessageWindow, AnswersPostedMessagesAndGoesAway) {
+  std::vector<win::UINT> seen;
+  win::HWND h = MessageWindowAllocate([&](win::UINT aMessage, win::ULONG_PTR aWParam, win::LONG_PTR) {
+    if (aMessage == win::WM_USER + 1) seen.push_back(static_cast<win::UINT>(aWParam));
+    return win::LONG_PTR(0);
+  });
+  ASSERT_NE(h, nullptr);
+  ASSERT_TRUE(win::PostMessageW(h, win::WM_USER + 1, 7, 0));
+  win::MSG m{};
+  while (win::PeekMessageW(&m, nullptr, 0, 0, win::PM_REMOVE)) win::DispatchMessageW(&m);
+  EXPECT_EQ(seen, std::vector<win::UINT>{7});
+  EXPECT_EQ(win::FindWindowW(u"TOrvantaMessageWindow", nullptr), nullptr);  // message-only
+  MessageWindowFree(h);
+  EXPECT_FALSE(win::IsWindow(h));
 }

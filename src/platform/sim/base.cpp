@@ -2,6 +2,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <malloc.h>
+
 #include <chrono>
 #include <ctime>
 #include <cstring>
@@ -79,9 +81,16 @@ const Identity& Self() {
 DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD dwErrCode) { tLastError = dwErrCode; }
 
-void Sleep(DWORD dwMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds)); }
+void Sleep(DWORD dwMilliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(sim::ClockRealMs(dwMilliseconds)));
+}
 // The process's clock (sim/clock.h): the host's, plus what a virtual clock has skipped.
 ULONGLONG GetTickCount64() { return sim::ClockTickMs(); }
+
+ULONGLONG HeapBytesInUseGet() {
+  struct mallinfo2 m = ::mallinfo2();
+  return static_cast<ULONGLONG>(m.uordblks) + static_cast<ULONGLONG>(m.hblkhd);
+}
 DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
 void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) {
   // The process's clock (the host's, plus what a virtual clock has skipped); 100-ns

@@ -1,4 +1,5 @@
 #include "platform/sim/handles.h"
+#include "platform/sim/clock.h"
 
 #include <algorithm>
 #include <chrono>
@@ -78,6 +79,7 @@ void KernelObject::SignalNotify() {
 win::DWORD WaitObjects(const std::vector<std::shared_ptr<KernelObject>>& aObjects, bool bWaitAll,
                        win::DWORD dwMilliseconds) {
   using Clock = std::chrono::steady_clock;
+  dwMilliseconds = ClockRealMs(dwMilliseconds);  // the process's clock may run faster than the host's
   if (aObjects.size() == 1 && !aObjects[0]->SignalsLocally()) {
     if (auto r = aObjects[0]->WaitAlone(dwMilliseconds)) return *r ? win::WAIT_OBJECT_0 : win::WAIT_TIMEOUT;
   }

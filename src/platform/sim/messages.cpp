@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -24,7 +25,17 @@ namespace {
 
 using sim::Fail;
 
+// A message sent from another thread, answered by the window's thread when it asks for
+// messages. The sender gives up after its time-out; the receiver then drops it.
+struct Sent {
+  MSG Msg{};
+  bool Done = false;
+  bool Abandoned = false;
+  LRESULT Result = 0;
+};
+
 struct Queue {
+  std::deque<std::shared_ptr<Sent>> SentIn;
   std::deque<MSG> Posted;
   bool Quit = false;
   int QuitCode = 0;
@@ -69,6 +80,34 @@ MSG Make(HWND hWnd, UINT aMsg, WPARAM wParam, LPARAM lParam) {
 }
 
 enum class Take { Message, Quit, None };
+
+LRESULT CallProc(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  auto target = sim::WindowTargetGet(hWnd);
+  if (!target) return 0;
+  if (!target->Proc) return sim::WindowSystemProc(hWnd, Msg, wParam, lParam);
+  return target->Proc(hWnd, Msg, wParam, lParam);
+}
+
+// Answers the messages other threads sent to the calling thread's windows, as Windows does
+// inside GetMessageW, PeekMessageW and a thread's own sends. Called with the lock held
+// (released around each window procedure); true when it answered any.
+bool SentAnswerLocked(Messages& s, std::unique_lock<std::mutex>& g) {
+  bool any = false;
+  for (;;) {
+    Queue& q = s.Queues[GetCurrentThreadId()];
+    if (q.SentIn.empty()) return any;
+    std::shared_ptr<Sent> m = q.SentIn.front();
+    q.SentIn.pop_front();
+    if (m->Abandoned) continue;
+    g.unlock();
+    LRESULT r = CallProc(m->Msg.hwnd, m->Msg.message, m->Msg.wParam, m->Msg.lParam);
+    g.lock();
+    m->Result = r;
+    m->Done = true;
+    any = true;
+    s.Changed.notify_all();
+  }
+}
 
 // One attempt to take a message for the calling thread; aNextDue receives the earliest due
 // time of its timers (when it has any). Called with the lock held.
@@ -115,6 +154,7 @@ BOOL GetMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) 
   Messages& s = State();
   std::unique_lock<std::mutex> g(s.Lock);
   for (;;) {
+    SentAnswerLocked(s, g);
     std::optional<ULONGLONG> nextDue;
     switch (TakeLocked(s, lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true, nextDue)) {
       case Take::Message: return TRUE;
@@ -132,14 +172,15 @@ BOOL GetMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) 
       sim::VirtualClockAdvance(*nextDue - now);
       continue;
     }
-    s.Changed.wait_for(g, std::chrono::milliseconds(*nextDue - now));
+    s.Changed.wait_for(g, std::chrono::milliseconds(sim::ClockRealMs(static_cast<DWORD>(std::min<ULONGLONG>(*nextDue - now, 0xFFFFFFFE)))));
   }
 }
 
 BOOL PeekMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
   if (!lpMsg) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   Messages& s = State();
-  std::lock_guard<std::mutex> g(s.Lock);
+  std::unique_lock<std::mutex> g(s.Lock);
+  SentAnswerLocked(s, g);
   std::optional<ULONGLONG> nextDue;
   return TakeLocked(s, lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0, nextDue) !=
                  Take::None
@@ -175,6 +216,10 @@ LRESULT DispatchMessageW(const MSG* lpMsg) {
 }
 
 BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  if (hWnd == HWND_BROADCAST) {
+    for (HWND h : sim::WindowsTopLevelGet()) PostMessageW(h, Msg, wParam, lParam);
+    return TRUE;
+  }
   DWORD thread = GetCurrentThreadId();
   if (hWnd) {
     auto target = sim::WindowTargetGet(hWnd);
@@ -197,6 +242,90 @@ LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   if (!target) return Fail(ERROR_INVALID_WINDOW_HANDLE, LRESULT(0));
   if (!target->Proc) return sim::WindowSystemProc(hWnd, Msg, wParam, lParam);
   return target->Proc(hWnd, Msg, wParam, lParam);
+}
+
+LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                            ULONG_PTR* lpdwResult) {
+  (void)fuFlags;
+  if (hWnd == HWND_BROADCAST) {
+    // Every window gets it at once; a window whose thread does not answer keeps no other
+    // window from getting it.
+    Messages& s = State();
+    std::vector<std::shared_ptr<Sent>> sent;
+    std::vector<HWND> own;
+    {
+      std::unique_lock<std::mutex> g(s.Lock);
+      for (HWND h : sim::WindowsTopLevelGet()) {
+        auto target = sim::WindowTargetGet(h);
+        if (!target) continue;
+        if (target->Thread == GetCurrentThreadId()) {
+          own.push_back(h);
+          continue;
+        }
+        auto m = std::make_shared<Sent>();
+        m->Msg = Make(h, Msg, wParam, lParam);
+        s.Queues[target->Thread].SentIn.push_back(m);
+        sent.push_back(m);
+      }
+      s.Changed.notify_all();
+    }
+    for (HWND h : own) CallProc(h, Msg, wParam, lParam);
+    std::unique_lock<std::mutex> g(s.Lock);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sim::ClockRealMs(uTimeout));
+    auto allDone = [&] { return std::all_of(sent.begin(), sent.end(), [](auto& m) { return m->Done; }); };
+    while (!allDone()) {
+      if (SentAnswerLocked(s, g)) continue;
+      if (s.Changed.wait_until(g, deadline) == std::cv_status::timeout) break;
+    }
+    for (auto& m : sent)
+      if (!m->Done) m->Abandoned = true;
+    return TRUE;
+  }
+  auto target = sim::WindowTargetGet(hWnd);
+  if (!target) return Fail(ERROR_INVALID_WINDOW_HANDLE, LRESULT(0));
+  if (target->Thread == GetCurrentThreadId()) {
+    LRESULT r = CallProc(hWnd, Msg, wParam, lParam);
+    if (lpdwResult) *lpdwResult = static_cast<ULONG_PTR>(r);
+    return TRUE;
+  }
+  Messages& s = State();
+  auto sent = std::make_shared<Sent>();
+  sent->Msg = Make(hWnd, Msg, wParam, lParam);
+  std::unique_lock<std::mutex> g(s.Lock);
+  s.Queues[target->Thread].SentIn.push_back(sent);
+  s.Changed.notify_all();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sim::ClockRealMs(uTimeout));
+  while (!sent->Done) {
+    // Messages sent to this thread meanwhile are answered: two threads sending to each other
+    // do not lock up.
+    if (SentAnswerLocked(s, g)) continue;
+    if (uTimeout == INFINITE) {
+      s.Changed.wait(g);
+    } else if (s.Changed.wait_until(g, deadline) == std::cv_status::timeout && !sent->Done) {
+      sent->Abandoned = true;
+      g.unlock();
+      SetLastError(ERROR_TIMEOUT);
+      return 0;
+    }
+  }
+  if (lpdwResult) *lpdwResult = static_cast<ULONG_PTR>(sent->Result);
+  return TRUE;
+}
+
+DWORD GetQueueStatus(UINT flags) {
+  Messages& s = State();
+  std::lock_guard<std::mutex> g(s.Lock);
+  DWORD thread = GetCurrentThreadId();
+  Queue& q = s.Queues[thread];
+  DWORD now = 0;
+  if (!q.Posted.empty() || q.Quit) now |= QS_POSTMESSAGE;
+  if (!q.SentIn.empty()) now |= QS_SENDMESSAGE;
+  ULONGLONG tick = sim::ClockTickMs();
+  for (const auto& t : s.Timers)
+    if (t.Thread == thread && t.Due <= tick) now |= QS_TIMER;
+  now &= flags;
+  // The simulation does not track what is new since the last look: all of it counts as new.
+  return (now << 16) | now;
 }
 
 void PostQuitMessage(int nExitCode) {

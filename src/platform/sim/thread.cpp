@@ -3,6 +3,8 @@
 // No debugger attaches to a simulated process. The thread-naming exception names the host
 // thread instead (15 characters, as Linux keeps them), so that host tools show the name.
 #include <pthread.h>
+#include <sys/resource.h>
+#include <time.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -36,6 +38,54 @@ void RaiseException(DWORD dwExceptionCode, DWORD dwExceptionFlags, DWORD nNumber
   std::fprintf(stderr, "unhandled exception 0x%08X\n", static_cast<unsigned>(dwExceptionCode));
   std::fflush(stderr);
   std::_Exit(static_cast<int>(dwExceptionCode));
+}
+
+namespace {
+
+FILETIME FileTimeOf(std::uint64_t a100ns) {
+  return FILETIME{static_cast<DWORD>(a100ns & 0xFFFFFFFF), static_cast<DWORD>(a100ns >> 32)};
+}
+
+bool IsCurrentThreadHandle(HANDLE h) { return h == GetCurrentThread(); }
+
+}  // namespace
+
+// Only the calling thread's own times are kept by the host at hand (the pseudo handle).
+BOOL GetThreadTimes(HANDLE hThread, FILETIME* lpCreationTime, FILETIME* lpExitTime, FILETIME* lpKernelTime,
+                    FILETIME* lpUserTime) {
+  if (!IsCurrentThreadHandle(hThread)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!lpCreationTime || !lpExitTime || !lpKernelTime || !lpUserTime) {
+    SetLastError(998);  // ERROR_NOACCESS
+    return FALSE;
+  }
+  struct rusage u {};
+  ::getrusage(RUSAGE_THREAD, &u);
+  auto to100ns = [](const timeval& t) {
+    return static_cast<std::uint64_t>(t.tv_sec) * 10000000ULL + static_cast<std::uint64_t>(t.tv_usec) * 10ULL;
+  };
+  *lpCreationTime = FileTimeOf(0);
+  *lpExitTime = FileTimeOf(0);
+  *lpKernelTime = FileTimeOf(to100ns(u.ru_stime));
+  *lpUserTime = FileTimeOf(to100ns(u.ru_utime));
+  return TRUE;
+}
+
+BOOL QueryThreadCycleTime(HANDLE ThreadHandle, ULONGLONG* CycleTime) {
+  if (!IsCurrentThreadHandle(ThreadHandle)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!CycleTime) {
+    SetLastError(998);  // ERROR_NOACCESS
+    return FALSE;
+  }
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  *CycleTime = static_cast<ULONGLONG>(t.tv_sec) * 1000000000ULL + static_cast<ULONGLONG>(t.tv_nsec);
+  return TRUE;
 }
 
 }  // namespace win

@@ -547,3 +547,16 @@ win::LRESULT WindowSystemProc(win::HWND hWnd, win::UINT aMsg, win::WPARAM wParam
 }
 
 }  // namespace sim
+
+namespace sim {
+
+std::vector<win::HWND> WindowsTopLevelGet() {
+  auto& w = win::State();
+  std::lock_guard<std::mutex> g(w.Lock);
+  std::vector<win::HWND> r;
+  for (const auto& [h, window] : w.All)
+    if (window.TopLevel()) r.push_back(h);
+  return r;
+}
+
+}  // namespace sim

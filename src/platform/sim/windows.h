@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "platform/win32api.h"
 
@@ -16,6 +17,9 @@ struct WindowTarget {
 std::optional<WindowTarget> WindowTargetGet(win::HWND hWnd);
 // What a system class does with a message (STATIC keeps its image).
 win::LRESULT WindowSystemProc(win::HWND hWnd, win::UINT aMsg, win::WPARAM wParam, win::LPARAM lParam);
+
+// This process's top-level windows (what a broadcast reaches).
+std::vector<win::HWND> WindowsTopLevelGet();
 
 // Forgets the timers and posted messages of a destroyed window (messages.cpp).
 void MessagesWindowGone(win::HWND hWnd);

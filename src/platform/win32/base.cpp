@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/win32/convert.h"
 
 namespace win {
@@ -12,6 +14,21 @@ void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
 void Sleep(DWORD dwMilliseconds) { ::Sleep(dwMilliseconds); }
 DWORD GetTickCount() { return ::GetTickCount(); }
 ULONGLONG GetTickCount64() { return ::GetTickCount64(); }
+
+ULONGLONG HeapBytesInUseGet() {
+  // The C runtime may keep a heap of its own beside the process heap: every heap counts.
+  std::vector<::HANDLE> heaps(::GetProcessHeaps(0, nullptr) + 16);
+  heaps.resize(::GetProcessHeaps(static_cast<::DWORD>(heaps.size()), heaps.data()));
+  ULONGLONG total = 0;
+  for (::HANDLE heap : heaps) {
+    if (!::HeapLock(heap)) continue;
+    ::PROCESS_HEAP_ENTRY entry{};
+    while (::HeapWalk(heap, &entry))
+      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
+    ::HeapUnlock(heap);
+  }
+  return total;
+}
 void GetSystemTimeAsFileTime(FILETIME* lpSystemTimeAsFileTime) {
   ::GetSystemTimeAsFileTime(Same<FILETIME, ::FILETIME>(lpSystemTimeAsFileTime));
 }

@@ -27,4 +27,14 @@ void RaiseException(DWORD dwExceptionCode, DWORD dwExceptionFlags, DWORD nNumber
   ::RaiseException(dwExceptionCode, dwExceptionFlags, nNumberOfArguments, reinterpret_cast<const ::ULONG_PTR*>(lpArguments));
 }
 
+BOOL GetThreadTimes(HANDLE hThread, FILETIME* lpCreationTime, FILETIME* lpExitTime, FILETIME* lpKernelTime,
+                    FILETIME* lpUserTime) {
+  return ::GetThreadTimes(hThread, reinterpret_cast<::FILETIME*>(lpCreationTime), reinterpret_cast<::FILETIME*>(lpExitTime),
+                          reinterpret_cast<::FILETIME*>(lpKernelTime), reinterpret_cast<::FILETIME*>(lpUserTime));
+}
+
+BOOL QueryThreadCycleTime(HANDLE ThreadHandle, ULONGLONG* CycleTime) {
+  return ::QueryThreadCycleTime(ThreadHandle, reinterpret_cast<::ULONG64*>(CycleTime));
+}
+
 }  // namespace win

@@ -110,6 +110,14 @@ LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   return ::SendMessageW(H(hWnd), Msg, wParam, lParam);
 }
 void PostQuitMessage(int nExitCode) { ::PostQuitMessage(nExitCode); }
+LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                            ULONG_PTR* lpdwResult) {
+  ::DWORD_PTR result = 0;
+  LRESULT r = ::SendMessageTimeoutW(H(hWnd), Msg, wParam, lParam, fuFlags, uTimeout, &result);
+  if (lpdwResult) *lpdwResult = result;
+  return r;
+}
+DWORD GetQueueStatus(UINT flags) { return ::GetQueueStatus(flags); }
 
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
   return ::SetTimer(H(hWnd), nIDEvent, uElapse, reinterpret_cast<::TIMERPROC>(lpTimerFunc));
