@@ -15,3 +15,4 @@
 #include "platform/win32api_registry.h"
 #include "platform/win32api_security.h"
 #include "platform/win32api_ui.h"
+#include "platform/win32api_pipes.h"

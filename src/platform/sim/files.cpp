@@ -17,6 +17,7 @@
 #include "platform/sim/fail.h"
 #include "platform/sim/handles.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/pipes.h"
 #include "platform/sim/registry.h"
 #include "platform/sim/sharing.h"
 #include "platform/utf.h"
@@ -248,6 +249,7 @@ BOOL DelayedMove(LPCWSTR aFrom, LPCWSTR aTo, DWORD aFlags) {
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+  if (sim::PipePathIs(lpFileName)) return sim::PipeClientOpen(lpFileName, dwDesiredAccess, dwCreationDisposition);
   ResolvedPath r;
   if (!Resolve(lpFileName, r)) return INVALID_HANDLE_VALUE;
   if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
@@ -320,6 +322,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead, OVERLAPPED*) {
+  if (sim::PipeHandleIs(hFile)) return sim::PipeRead(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
   auto f = FileOf(hFile);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -338,6 +341,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, DWORD* 
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, DWORD* lpNumberOfBytesWritten, OVERLAPPED*) {
+  if (sim::PipeHandleIs(hFile)) return sim::PipeWrite(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   auto f = FileOf(hFile);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -402,6 +406,7 @@ DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
 }
 
 BOOL FlushFileBuffers(HANDLE hFile) {
+  if (sim::PipeHandleIs(hFile)) return TRUE;  // a pipe's writes are with the reader at once
   auto f = FileOf(hFile);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!f->CanWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
