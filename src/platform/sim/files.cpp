@@ -322,9 +322,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead, OVERLAPPED*) {
-  if (sim::PipeHandleIs(hFile)) return sim::PipeRead(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
   auto f = FileOf(hFile);
+  if (!f && sim::PipeHandleIs(hFile)) return sim::PipeRead(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!f->CanRead || f->IsDirectory) return Fail(ERROR_ACCESS_DENIED, FALSE);
   size_t done = 0;
@@ -341,9 +341,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, DWORD* 
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, DWORD* lpNumberOfBytesWritten, OVERLAPPED*) {
-  if (sim::PipeHandleIs(hFile)) return sim::PipeWrite(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   auto f = FileOf(hFile);
+  if (!f && sim::PipeHandleIs(hFile)) return sim::PipeWrite(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!f->CanWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
   size_t done = 0;
@@ -406,8 +406,8 @@ DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
 }
 
 BOOL FlushFileBuffers(HANDLE hFile) {
-  if (sim::PipeHandleIs(hFile)) return TRUE;  // a pipe's writes are with the reader at once
   auto f = FileOf(hFile);
+  if (!f && sim::PipeHandleIs(hFile)) return TRUE;  // a pipe's writes are with the reader at once
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!f->CanWrite) return Fail(ERROR_ACCESS_DENIED, FALSE);
   return ::fsync(f->Fd) == 0 ? TRUE : Fail(ErrnoToError(errno), FALSE);
