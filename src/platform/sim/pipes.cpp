@@ -27,6 +27,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/sim/fail.h"
 #include "platform/sim/handles.h"
@@ -115,6 +116,9 @@ struct InstanceState {
   int ClientFd = -1;       // the connected client's socket; -1: none
   bool Connected = false;  // a client took the instance since its creation or last disconnection
   bool Stop = false;
+  // Sockets of earlier clients: shut down at once, closed with the handle, so that a thread
+  // still reading one never reads a reused descriptor.
+  std::vector<int> Retired;
 };
 
 void AcceptLoop(std::shared_ptr<InstanceState> s) {
@@ -164,6 +168,7 @@ class PipeServer : public KernelObject {
     if (Acceptor.joinable()) Acceptor.join();
     if (S->ListenFd >= 0) ::close(S->ListenFd);
     if (S->ClientFd >= 0) ::close(S->ClientFd);
+    for (int fd : S->Retired) ::close(fd);
   }
   // The connected client's socket, or the error of a server without one.
   int ClientFd(win::DWORD& aError) {
@@ -358,7 +363,7 @@ BOOL DisconnectNamedPipe(HANDLE hNamedPipe) {
   if (server->S->ClientFd >= 0) {
     // shutdown first: a thread of ours still reading the socket sees its end.
     ::shutdown(server->S->ClientFd, SHUT_RDWR);
-    ::close(server->S->ClientFd);
+    server->S->Retired.push_back(server->S->ClientFd);
   }
   server->S->ClientFd = -1;
   server->S->Connected = false;
