@@ -36,7 +36,8 @@ HANDLE CreateNamedPipeW(LPCWSTR lpName, DWORD dwOpenMode, DWORD dwPipeMode, DWOR
                         DWORD nInBufferSize, DWORD nDefaultTimeOut, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 // Waits for a client of this instance: FALSE with ERROR_PIPE_CONNECTED when one came already.
 BOOL ConnectNamedPipe(HANDLE hNamedPipe, OVERLAPPED* lpOverlapped);
-// Ends the instance's connection (the client's end breaks); it may then connect again.
+// Ends the instance's connection (the client's end breaks); clients find it busy until the
+// server calls ConnectNamedPipe again.
 BOOL DisconnectNamedPipe(HANDLE hNamedPipe);
 // Waits until an instance of the pipe is free: no pipe of the name → ERROR_FILE_NOT_FOUND, time
 // out → ERROR_SEM_TIMEOUT.

@@ -115,6 +115,7 @@ struct InstanceState {
   int ListenFd = -1;
   int ClientFd = -1;       // the connected client's socket; -1: none
   bool Connected = false;  // a client took the instance since its creation or last disconnection
+  bool Listening = true;   // false from DisconnectNamedPipe until the next ConnectNamedPipe
   bool Stop = false;
   // Sockets of earlier clients: shut down at once, closed with the handle, so that a thread
   // still reading one never reads a reused descriptor.
@@ -135,7 +136,8 @@ void AcceptLoop(std::shared_ptr<InstanceState> s) {
       return;
     }
     int e = 0;
-    if (request == 'C' && !s->Connected) {
+    const bool free = s->Listening && !s->Connected;
+    if (request == 'C' && free) {
       // The answer goes before anything the server writes: the client reads it first.
       if (SendAll(fd, "A", 1, e)) {
         s->ClientFd = fd;
@@ -144,7 +146,7 @@ void AcceptLoop(std::shared_ptr<InstanceState> s) {
         continue;
       }
     } else if (request == 'Q') {
-      SendAll(fd, s->Connected ? "B" : "F", 1, e);
+      SendAll(fd, free ? "F" : "B", 1, e);
     } else {
       SendAll(fd, "B", 1, e);
     }
@@ -325,8 +327,8 @@ HANDLE CreateNamedPipeW(LPCWSTR lpName, DWORD dwOpenMode, DWORD dwPipeMode, DWOR
     int fd = -1;
     if (sim::InstanceAsk(hash, k, 'Q', fd) != sim::Probe::Absent) ++existing;
   }
-  if (existing && (dwOpenMode & FILE_FLAG_FIRST_PIPE_INSTANCE)) return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   if (existing >= static_cast<int>(nMaxInstances)) return sim::Fail(ERROR_PIPE_BUSY, INVALID_HANDLE_VALUE);
+  if (existing && (dwOpenMode & FILE_FLAG_FIRST_PIPE_INSTANCE)) return sim::Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   auto server = std::make_shared<sim::PipeServer>();
   server->CanRead = (access & PIPE_ACCESS_INBOUND) != 0;
   server->CanWrite = (access & PIPE_ACCESS_OUTBOUND) != 0;
@@ -351,6 +353,7 @@ BOOL ConnectNamedPipe(HANDLE hNamedPipe, OVERLAPPED* lpOverlapped) {
   if (lpOverlapped) return sim::Fail(ERROR_INVALID_PARAMETER, FALSE);
   std::unique_lock<std::mutex> lock(server->S->Lock);
   if (server->S->Connected) return sim::Fail(ERROR_PIPE_CONNECTED, FALSE);
+  server->S->Listening = true;
   server->S->Changed.wait(lock, [&] { return server->S->Connected || server->S->Stop; });
   if (!server->S->Connected) return sim::Fail(ERROR_BROKEN_PIPE, FALSE);
   return TRUE;
@@ -367,6 +370,7 @@ BOOL DisconnectNamedPipe(HANDLE hNamedPipe) {
   }
   server->S->ClientFd = -1;
   server->S->Connected = false;
+  server->S->Listening = false;  // clients find it busy until it connects again
   return TRUE;
 }
 
