@@ -25,8 +25,8 @@ size_t QueuedSize(const TLogEntryView& e) {
 
 }  // namespace
 
-TLogAsyncOutput::TLogAsyncOutput(std::unique_ptr<TLogOutput> aOutput, std::uint64_t aQueueBytes)
-    : FOutput(std::move(aOutput)), FLimit(static_cast<size_t>(aQueueBytes)) {
+TLogAsyncOutput::TLogAsyncOutput(std::unique_ptr<TLogOutput> aOutput, std::uint64_t aQueueBytes, bool bDropWhenFull)
+    : FOutput(std::move(aOutput)), FLimit(static_cast<size_t>(aQueueBytes)), FDropWhenFull(bDropWhenFull) {
   FThread = std::thread([this] { Run(); });
 }
 
@@ -35,6 +35,7 @@ TLogAsyncOutput::~TLogAsyncOutput() { Close(); }
 void TLogAsyncOutput::Write(const TLogEntryView& e) {
   const size_t need = QueuedSize(e);
   std::unique_lock<std::mutex> lock(FLock);
+  if (FDropWhenFull && FPending.Size() != 0 && FPending.Size() + need > FLimit) return;
   // Room is waited for, never made by dropping; an empty queue takes any entry.
   FSpace.wait(lock, [&] { return FClosed || FPending.Size() == 0 || FPending.Size() + need <= FLimit; });
   if (FClosed) return;

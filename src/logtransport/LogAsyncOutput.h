@@ -4,7 +4,8 @@
 // the writer thread takes everything queued at once and hands it to the output as one batch
 // (a file output seals it as one record). A full queue makes the logging thread wait for
 // room: entries are never dropped for lack of it. An entry larger than the whole queue is
-// taken when the queue is empty.
+// taken when the queue is empty. An output that must never hold the program up (the console's
+// pipe) asks for bDropWhenFull: an entry that finds the queue full is dropped instead.
 #pragma once
 
 #include <condition_variable>
@@ -18,7 +19,7 @@
 
 class TLogAsyncOutput : public TLogOutput {
  public:
-  TLogAsyncOutput(std::unique_ptr<TLogOutput> aOutput, std::uint64_t aQueueBytes);
+  TLogAsyncOutput(std::unique_ptr<TLogOutput> aOutput, std::uint64_t aQueueBytes, bool bDropWhenFull = false);
   ~TLogAsyncOutput() override;
   void Write(const TLogEntryView& aEntry) override;
   // Waits until the writer has written everything queued before the call, then flushes.
@@ -31,6 +32,7 @@ class TLogAsyncOutput : public TLogOutput {
 
   std::unique_ptr<TLogOutput> FOutput;
   size_t FLimit;
+  bool FDropWhenFull;
   std::mutex FLock;
   std::condition_variable FWork;   // the writer: something to do
   std::condition_variable FSpace;  // logging threads: room in the queue

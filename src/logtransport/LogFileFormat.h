@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -97,6 +98,9 @@ inline size_t EntrySizeBound(const TLogEntryView& e) {
 }
 // Appends an entry to a payload; the bytes written.
 size_t EntryAppend(TByteBuffer& aPayload, const TLogEntryView& aEntry);
+// Hands every entry of a payload to aTake in order; false when the payload is malformed (an
+// entry cut short, a kind unknown), after the entries before the fault.
+bool EntriesParse(const unsigned char* p, size_t aSize, const std::function<void(TLogEntry&&)>& aTake);
 
 // libgcrypt, set up once for the process (thread-safe).
 void CryptoInit();

@@ -112,30 +112,7 @@ bool TLogFileReader::RecordRead() {
 }
 
 bool TLogFileReader::PayloadParse(const unsigned char* p, size_t aSize) {
-  const unsigned char* end = p + aSize;
-  while (p < end) {
-    if (static_cast<size_t>(end - p) < kEntryFixedSize) return false;
-    TLogEntry e;
-    e.Time = Get64(p);
-    e.ProcessId = Get32(p + 8);
-    e.ThreadId = Get32(p + 12);
-    e.Color = Get32(p + 16);
-    if (p[20] > kLogEntryKindLast) return false;
-    e.Kind = static_cast<TLogEntryKind>(p[20]);
-    std::uint64_t app = Get32(p + 21), channel = Get32(p + 25), text = Get32(p + 29);
-    p += kEntryFixedSize;
-    if (app + channel + text > static_cast<std::uint64_t>(end - p)) return false;
-    auto take = [&p](std::uint64_t n) {
-      Text t = Utf8ToText(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)));
-      p += n;
-      return t;
-    };
-    e.AppName = take(app);
-    e.Channel = take(channel);
-    e.Text = take(text);
-    FEntries.push_back(std::move(e));
-  }
-  return true;
+  return EntriesParse(p, aSize, [this](TLogEntry&& e) { FEntries.push_back(std::move(e)); });
 }
 
 std::string LogTimeText(std::uint64_t aTime) {

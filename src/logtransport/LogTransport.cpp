@@ -18,7 +18,10 @@ std::unique_ptr<TLogOutput> LogOutputCreate(const TLogConnection& aConnection) {
   std::unique_ptr<TLogOutput> out;
   if (aConnection.Protocol == TLogProtocol::File) out = std::make_unique<TLogFileOutput>(aConnection);
   else out = std::make_unique<TLogPipeOutput>(aConnection);
-  if (aConnection.AsyncEnabled) out = std::make_unique<TLogAsyncOutput>(std::move(out), aConnection.AsyncQueue);
+  // The console's queue drops what does not fit rather than hold the program up.
+  if (aConnection.AsyncEnabled)
+    out = std::make_unique<TLogAsyncOutput>(std::move(out), aConnection.AsyncQueue,
+                                            aConnection.Protocol == TLogProtocol::Pipe);
   return out;
 }
 

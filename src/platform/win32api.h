@@ -16,3 +16,4 @@
 #include "platform/win32api_security.h"
 #include "platform/win32api_ui.h"
 #include "platform/win32api_nt.h"
+#include "platform/win32api_pipes.h"

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "LogConsoleSupport.h"
 #include "TestSupport.h"
 #include "WinsimSupport.h"
 
@@ -268,6 +269,49 @@ TEST_F(InstallerTest, AStandardUserInstallsThroughAnElevatedInstance) {
   EXPECT_NE(log.find("RequestedElevation"), std::string::npos);
   EXPECT_EQ(Count(log, " NOT FOUND"), "5") << log;
   EXPECT_NE(log.find("[Installer] Conclusion: RestartNeeded = False"), std::string::npos);
+}
+
+// With a log console running, both instances find its window and log to it: per process, the
+// console shows what the log file holds, in the same order.
+TEST_F(InstallerTest, BothInstancesLogToARunningLogConsole) {
+  const auto files = SmallProduct("v1");
+  const std::string setup = Pack("v1", files, "4.2.1.77");
+  MachineNew();
+  TLogConsoleRun console(FMachine, (FRoot / "console.jsonl").string(), {"--json"});
+  WinsimResult r = Run(setup, "--uac accept");
+  EXPECT_EQ(r.status, 1) << r.out;
+  ExpectInstalled(files);
+  ASSERT_TRUE(console.Stop()) << console.Errors();
+
+  // process id -> "kind text" of each entry, in order.
+  using TByProcess = std::map<std::string, std::vector<std::string>>;
+  auto byProcess = [](const std::string& aJsonLines) {
+    TByProcess r;
+    std::istringstream lines(aJsonLines);
+    for (std::string line; std::getline(lines, line);)
+      if (!line.empty()) r[JsonField(line, "process")].push_back(JsonField(line, "kind") + " " + JsonField(line, "text"));
+    return r;
+  };
+  const TByProcess shown = byProcess(console.Output());
+  std::string fileLines;
+  const fs::path logs = fs::path(FMachine) / "drives" / "C" / "ProgramData" / "Orvanta" / "Logs";
+  for (const auto& e : fs::directory_iterator(logs))
+    fileLines += CommandRun(Quote(ORVANTA_LOG_EXE) + " --json " + Quote(e.path().string())).out;
+  const TByProcess logged = byProcess(fileLines);
+
+  std::vector<std::string> params;
+  for (const auto& [pid, entries] : logged) {
+    SCOPED_TRACE("process " + pid);
+    for (const std::string& e : entries)
+      if (e.rfind("message [Installer] Params: ", 0) == 0) params.push_back(e.substr(8));
+    ASSERT_TRUE(shown.count(pid));
+    EXPECT_EQ(shown.at(pid), entries);
+    EXPECT_EQ(entries.front().rfind("enter-process ", 0), 0u);
+  }
+  ASSERT_EQ(logged.size(), 2u) << fileLines;
+  ASSERT_EQ(params.size(), 2u);
+  EXPECT_EQ(params[0] + "|" + params[1].substr(0, 20), "[Installer] Params: |[Installer] Params: ");
+  EXPECT_NE(params[1].find("RequestedElevation"), std::string::npos) << params[1];
 }
 
 TEST_F(InstallerTest, ThreeRefusalsEndWithTwoExplanationsAndTheFailure) {

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "HostFileSource.h"
+#include "logtransport/LogEntryText.h"
 #include "logtransport/LogFileKey.h"
 #include "logtransport/LogFileReader.h"
-#include "platform/sim/machine.h"
 #include "platform/utf.h"
 
 namespace {
@@ -30,39 +30,12 @@ void StopOnSignal(int) { gStop = true; }
 
 
 void PrintJson(const TLogEntry& e) {
-  std::string line = "{\"time\":" + sim::JsonEscape(LogTimeText(e.Time) + "Z") + ",\"time100ns\":" + std::to_string(e.Time) +
-                     ",\"process\":" + std::to_string(e.ProcessId) + ",\"thread\":" + std::to_string(e.ThreadId) +
-                     ",\"app\":" + sim::JsonEscape(TextToUtf8(e.AppName)) + ",\"channel\":" + sim::JsonEscape(TextToUtf8(e.Channel)) +
-                     ",\"kind\":" + sim::JsonEscape(LogEntryKindName(e.Kind)) + ",\"color\":" + std::to_string(e.Color) +
-                     ",\"text\":" + sim::JsonEscape(TextToUtf8(e.Text)) + "}\n";
+  const std::string line = LogEntryJson(e);
   std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
-// time  process  thread  kind  text; the text's further lines are indented to its column.
 void PrintLine(const TLogEntry& e) {
-  char head[160];
-  std::string kind = LogEntryKindName(e.Kind);
-  if (e.Kind == TLogEntryKind::Colored) {
-    char color[16];
-    std::snprintf(color, sizeof color, " #%06X", static_cast<unsigned>(e.Color & 0xFFFFFF));
-    kind += color;
-  }
-  int n = std::snprintf(head, sizeof head, "%s %6u %6u %-13s ", LogTimeText(e.Time).c_str(),
-                        static_cast<unsigned>(e.ProcessId), static_cast<unsigned>(e.ThreadId), kind.c_str());
-  std::string indent(static_cast<size_t>(n > 0 ? n : 0), ' ');
-  std::string text = TextToUtf8(e.Text);
-  std::string out(head);
-  size_t start = 0;
-  for (;;) {
-    size_t end = text.find('\n', start);
-    std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (start > 0) out += indent;
-    out += line;
-    out += '\n';
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
+  const std::string out = LogEntryLine(e);
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
 

@@ -19,6 +19,7 @@
 #include "platform/sim/faults.h"
 #include "platform/sim/handles.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/pipes.h"
 #include "platform/sim/registry.h"
 #include "platform/sim/sharing.h"
 #include "platform/utf.h"
@@ -256,6 +257,7 @@ BOOL DelayedMove(LPCWSTR aFrom, LPCWSTR aTo, DWORD aFlags) {
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+  if (sim::PipePathIs(lpFileName)) return sim::PipeClientOpen(lpFileName, dwDesiredAccess, dwCreationDisposition);
   sim::FileSystemCall call("CreateFileW", lpFileName);
   if (call.Error) return Fail(call.Error, INVALID_HANDLE_VALUE);
   ResolvedPath r;
@@ -333,6 +335,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead, OVERLAPPED*) {
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
   auto f = FileOf(hFile);
+  if (!f && sim::PipeHandleIs(hFile)) return sim::PipeRead(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
   sim::FileSystemCall call("ReadFile", f ? f->WinPath.c_str() : nullptr);
   if (call.Error) return Fail(call.Error, FALSE);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -353,6 +356,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, DWORD* 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, DWORD* lpNumberOfBytesWritten, OVERLAPPED*) {
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   auto f = FileOf(hFile);
+  if (!f && sim::PipeHandleIs(hFile)) return sim::PipeWrite(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
   sim::FileSystemCall call("WriteFile", f ? f->WinPath.c_str() : nullptr);
   if (call.Error) return Fail(call.Error, FALSE);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -425,6 +429,7 @@ DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
 
 BOOL FlushFileBuffers(HANDLE hFile) {
   auto f = FileOf(hFile);
+  if (!f && sim::PipeHandleIs(hFile)) return TRUE;  // a pipe's writes are with the reader at once
   sim::FileSystemCall call("FlushFileBuffers", f ? f->WinPath.c_str() : nullptr);
   if (call.Error) return Fail(call.Error, FALSE);
   if (!f) return Fail(ERROR_INVALID_HANDLE, FALSE);
