@@ -1,5 +1,7 @@
 #include "diag/uJobPool.h"
 
+#include <cmath>
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -964,7 +966,9 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
       job.reset();
     } else {
       if (next != DateTimeNever()) {
-        const double ms = std::max(0.0, (next - JobPoolNow()) * kMsPerDay);
+        // At least a millisecond: a job due in less would otherwise have the thread spin with
+        // the pool locked, and a clock that moves only while threads wait would never get there.
+        const double ms = std::max(1.0, std::ceil((next - JobPoolNow()) * kMsPerDay));
         aMsTillNextJob = ms >= double(kNoJobKnown - 1) ? kNoJobKnown - 1 : static_cast<win::DWORD>(ms);
       }
       if (aMsTillNextJob != 0) break;
