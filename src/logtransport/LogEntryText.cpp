@@ -5,27 +5,7 @@
 #include "logtransport/LogFileReader.h"
 #include "platform/utf.h"
 
-std::string LogJsonQuote(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char b[8];
-          std::snprintf(b, sizeof b, "\\u%04x", c);
-          out += b;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string LogJsonQuote(const std::string& s) { return JsonQuote(s); }
 
 std::string LogEntryJson(const TLogEntry& e) {
   return "{\"time\":" + LogJsonQuote(LogTimeText(e.Time) + "Z") + ",\"time100ns\":" + std::to_string(e.Time) +

@@ -1,5 +1,7 @@
 #include "platform/utf.h"
 
+#include <cstdio>
+
 Text Utf8ToText(std::string_view s) {
   Text out;
   out.reserve(s.size());
@@ -92,4 +94,26 @@ std::string TextToUtf8(TextView t) {
   std::string out(t.size() * 3, '\0');
   out.resize(TextToUtf8Into(t, out.data()));
   return out;
+}
+
+std::string JsonQuote(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char b[8];
+          std::snprintf(b, sizeof b, "\\u%04x", c);
+          out += b;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
 }

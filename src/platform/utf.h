@@ -10,6 +10,8 @@
 // Unpaired surrogates and malformed bytes become U+FFFD.
 Text Utf8ToText(std::string_view s);
 std::string TextToUtf8(TextView t);
+// UTF-8 text as a JSON string, quotes included.
+std::string JsonQuote(const std::string& aUtf8);
 // TextToUtf8 into aOut, which has room for three bytes per code unit (the most one takes);
 // the bytes written. For writers that fill a buffer of their own.
 std::size_t TextToUtf8Into(TextView aText, char* aOut);

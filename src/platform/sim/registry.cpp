@@ -15,6 +15,7 @@
 
 #include "platform/sim/handles.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/statefiles.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
 
@@ -67,24 +68,8 @@ std::optional<Text> ExactText(const std::string& u) {
 }
 
 RegStore Load(const std::string& aMachine) {
-  std::string path = StorePath(aMachine);
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw MachineError("damaged machine folder: cannot read " + path + ": " + std::strerror(errno));
-  std::string text;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int e = errno;
-      ::close(fd);
-      throw MachineError("damaged machine folder: cannot read " + path + ": " + std::strerror(e));
-    }
-    if (n == 0) break;
-    text.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return RegistryParse(text, path);
+  const std::string path = StorePath(aMachine);
+  return RegistryParse(MachineFileBytesRead(path), path);
 }
 
 void Save(const std::string& aMachine, const RegStore& s) {

@@ -134,24 +134,29 @@ std::vector<ProcessRecord> ProcessesParse(const std::string& aText, const std::s
   return out;
 }
 
+std::string MachineFileBytesRead(const std::string& aPath) {
+  int fd = ::open(aPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw MachineError("damaged machine folder: cannot read " + aPath + ": " + std::strerror(errno));
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(fd);
+      throw MachineError("damaged machine folder: cannot read " + aPath + ": " + std::strerror(e));
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
 std::string StateFileRead(const std::string& aPath) {
   for (int attempt = 0;; ++attempt) {
-    int fd = ::open(aPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw MachineError("damaged machine folder: cannot read " + aPath + ": " + std::strerror(errno));
-    std::string text;
-    char buf[16384];
-    for (;;) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        int e = errno;
-        ::close(fd);
-        throw MachineError("damaged machine folder: cannot read " + aPath + ": " + std::strerror(e));
-      }
-      if (n == 0) break;
-      text.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
+    std::string text = MachineFileBytesRead(aPath);
     if (text.empty() || text.back() == '\n' || attempt >= 50) return text;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

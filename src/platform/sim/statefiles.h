@@ -32,6 +32,8 @@ std::vector<ProcessRecord> ProcessesParse(const std::string& aText, const std::s
 // append a line with one write, so a last line without its line end is waited for a moment
 // before it is taken as it is (and then refused by the parser).
 std::string StateFileRead(const std::string& aPath);
+// The whole file as it is now, in one pass; MachineError when it cannot be read.
+std::string MachineFileBytesRead(const std::string& aPath);
 
 // Reads every state file of the machine and its registry; MachineError for the first that is
 // damaged. Commands that change the machine call it before they change anything.
