@@ -822,6 +822,7 @@ void TJobPool::SyncMainFn(TJob& aJob) {
   auto* stopEvent = reinterpret_cast<TEvent*>(TextToPointer(VariantToText(aJob.ParamGet(u"StopEvent"))));
   if (!Verify(startEvent != nullptr && stopEvent != nullptr)) return;
   startEvent->SetEvent();
+  startEvent->DeReference();  // the reference SyncWithMainThreadStart took for this signal
   stopEvent->Wait(win::INFINITE);
   stopEvent->DeReference();
 }

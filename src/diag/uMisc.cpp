@@ -1,5 +1,7 @@
 #include "diag/uMisc.h"
 
+#include <algorithm>
+
 #include "crashreport/CrashReport.h"
 #include "diag/uDebug.h"
 #include "diag/uThreadSync.h"
@@ -101,6 +103,38 @@ Text ComputerNameGet() {
     buffer.resize(size);
   }
   return Text();
+}
+
+Text NtSymbolicLinkTargetGet(const Text& aLinkName) {
+  // The counted name holds at most 32767 characters; a longer one names no object.
+  if (aLinkName.size() > 0x7FFF) return Text();
+  Text name = aLinkName;
+  win::UNICODE_STRING objectName;
+  objectName.Length = objectName.MaximumLength = static_cast<win::WORD>(name.size() * 2);
+  objectName.Buffer = name.data();
+  win::OBJECT_ATTRIBUTES attributes{};
+  attributes.Length = sizeof(attributes);
+  attributes.ObjectName = &objectName;
+  win::HANDLE link = nullptr;
+  if (!win::NT_SUCCESS(win::NtOpenSymbolicLinkObject(&link, win::GENERIC_READ, &attributes))) return Text();
+
+  constexpr int kTargetChars = 128;
+  char16_t buffer[kTargetChars] = {};
+  win::UNICODE_STRING target;
+  target.Length = 0;
+  target.MaximumLength = kTargetChars * 2;
+  target.Buffer = buffer;
+  win::ULONG returned = 0;
+  Text result;
+  if (Verify(win::NtQuerySymbolicLinkObject(link, &target, &returned) == win::STATUS_SUCCESS)) {
+    // The length the system returns counts the terminating zero it stores when there is
+    // room; the target is the counted text, without it.
+    size_t chars = std::min<size_t>({returned / 2, target.Length / 2u, kTargetChars});
+    result.assign(buffer, chars);
+    while (!result.empty() && result.back() == 0) result.pop_back();
+  }
+  win::NtClose(link);
+  return result;
 }
 
 bool ComputerIsDeveloperMachine(const Text& aComputerName) {

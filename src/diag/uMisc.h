@@ -64,6 +64,10 @@ bool ComputerIsDeveloperMachine(const Text& aComputerName = Text());
 bool ComputerIsExtraDeveloperMachine();
 // The local computer's name, "" when the system does not tell it.
 Text ComputerNameGet();
+// The target of a symbolic link of the object namespace ('\??\C:' gives
+// '\Device\HarddiskVolume2'); "" when the name is no link or cannot be opened. A target
+// longer than 128 characters is reported and gives "".
+Text NtSymbolicLinkTargetGet(const Text& aLinkName);
 
 // ---- Values and texts ------------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include "diag/uDebug.h"
 #include "diag/uMisc.h"
 #include "params/uMiscLean.h"
+#include "paths/uDeviceFunctions.h"
 #include "platform/win32api.h"
 #include "winsys/uWindowsFlags.h"
 
@@ -900,6 +901,66 @@ void TPath::ConvertToPathToDevice() {
   Verify(IsNotEmpty());
   FTrailingSeparator = false;
   *this = TPath(u"\\\\.\\" + First());
+}
+
+Text TPath::QueryDeviceName() const {
+  Text name;
+  if (IsPathToDrive()) {
+    name = First();
+  } else if (IsPathToVolume()) {
+    name = PartGet(2);
+  } else if (IsPathToNetwork()) {
+    name = u"\\Device\\Mup";
+  } else {
+    Alert(Text());
+    return Text();
+  }
+  char16_t buffer[win::MAX_PATH + 1] = {};
+  if (win::QueryDosDeviceW(name.c_str(), buffer, win::MAX_PATH + 1) > 0) return Text(buffer);
+  return Text();
+}
+
+TPath TPath::NtPath() const {
+  Verify(!IsPathInNt());
+  TPath device(QueryDeviceName());
+  if (device.Count < 2) return TPath();
+  // A substituted drive's device is a path below another drive's link ('\??\C:\dir'): the
+  // link is followed. A device name ('\Device\HarddiskVolume2') is no link and stays.
+  Text target = NtSymbolicLinkTargetGet(device.CopyFirstParts(2).ToString());
+  if (!target.empty()) device = TPath(target) + device.CopyLastParts(device.Count - 2);
+  return device + PathOnDevice();
+}
+
+TPath TPath::NtDeviceNameToWin32Path() const {
+  Verify(IsPathInNt());
+  std::vector<Text> roots;
+  DriveRootsList(roots);
+  for (const Text& root : roots) {
+    TPath drive(root);
+    if (TPath(drive.QueryDeviceName()).IsSameAs(*this)) return drive;
+  }
+  return NtDeviceNameToVolumePath();
+}
+
+TPath TPath::NtDeviceNameToVolumePath() const {
+  std::vector<Text> volumes;
+  VolumeNamesList(volumes);
+  for (const Text& name : volumes) {
+    TPath volume(name);
+    if (TPath(volume.QueryDeviceName()).IsSameAs(*this)) return volume;
+  }
+  return TPath();
+}
+
+TPath TPath::NtPathToWin32Path() const {
+  if (!Verify(IsPathInNt())) return TPath();
+  TPath device = CopyFirstParts(2).NtDeviceNameToWin32Path();
+  // No drive or volume on that device: no Win32 form (the rest alone would read as a path
+  // relative to the current folder).
+  if (device.IsEmpty()) return TPath();
+  TPath result = device + CopyLastParts(Count - 2);
+  result.TrailingSeparatorSet(FTrailingSeparator);
+  return result;
 }
 
 TPath TPath::NtPathClean() const {

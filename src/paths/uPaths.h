@@ -186,6 +186,25 @@ class TPath {
   // '\Device\Mup\;LanmanRedirector\;Z:0000\server\share' gives '\Device\Mup\server\share'.
   TPath NtPathClean() const;
 
+  // The MS-DOS device name QueryDosDeviceW gives for this path's drive ('C:' gives
+  // '\Device\HarddiskVolume2', a substituted drive '\??\C:\dir'), volume ('Volume{...}') or,
+  // for a network path, for "\Device\Mup"; "" when the system knows none. A path of no such
+  // form is reported and gives "".
+  Text QueryDeviceName() const;
+  // The NT form of a Win32 path: 'C:\Windows\x' gives '\Device\HarddiskVolume2\Windows\x', a
+  // path on a substituted drive the NT form of the folder it stands for. Empty when the
+  // device is not known. An NT path given is reported.
+  TPath NtPath() const;
+  // For a device name ('\Device\HarddiskVolume2'): the root of the first drive on it ('C:\'),
+  // else the volume path ('\\?\Volume{...}\', NtDeviceNameToVolumePath); empty when neither.
+  TPath NtDeviceNameToWin32Path() const;
+  // For a device name: the name of the first volume on it ('\\?\Volume{...}\'), else empty.
+  TPath NtDeviceNameToVolumePath() const;
+  // The Win32 form of an NT path: '\Device\HarddiskVolume2\Windows\x' gives 'C:\Windows\x',
+  // or '\\?\Volume{...}\Windows\x' on a volume without a drive letter; the trailing flag is
+  // this path's. Empty when the device is not known, or (reported) for a path not in NT form.
+  TPath NtPathToWin32Path() const;
+
   // ---- Operators ---------------------------------------------------------------------
 
   // A copy of this path with aPath's parts added and aPath's trailing flag; this path's

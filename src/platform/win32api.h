@@ -8,6 +8,7 @@
 #include "platform/win32api_types.h"
 #include "platform/win32api_base.h"
 #include "platform/win32api_files.h"
+#include "platform/win32api_volumes.h"
 #include "platform/win32api_sync.h"
 #include "platform/win32api_thread.h"
 #include "platform/win32api_process.h"

@@ -168,3 +168,37 @@ TEST_F(WinsimTest, HoldPendingAndReboot) {
   EXPECT_NE(tree.find("Tree\\\t-\t-"), std::string::npos) << tree;
   EXPECT_NE(Winsim("events " + FMachine).out.find("{\"type\":\"reboot\"}"), std::string::npos);
 }
+
+TEST_F(WinsimTest, SubstMakesADriveStandForAFolder) {
+  ASSERT_EQ(Winsim("new " + FMachine).status, 0);
+  std::string host = (FRoot / "in.txt").string();
+  std::ofstream(host) << "abc";
+  ASSERT_EQ(Winsim("put " + FMachine + " " + host + " 'C:\\Data\\In.txt'").status, 0);
+  Result added = Winsim("subst " + FMachine + " x: 'c:\\data'");
+  ASSERT_EQ(added.status, 0) << added.out;
+  EXPECT_EQ(Winsim("subst " + FMachine).out, "X: C:\\Data\n");
+  // The drive's files are the folder's, to winsim's commands as to the machine's programs.
+  std::string back = (FRoot / "back.txt").string();
+  ASSERT_EQ(Winsim("get " + FMachine + " 'X:\\In.txt' " + back).status, 0);
+  EXPECT_EQ(HostFileRead(back), "abc");
+
+  // Refused, changing nothing: a letter in use, C:, no folder, a bad letter, deleting what is
+  // not there, and a damaged table.
+  for (const char* args : {"X: 'C:\\Windows'", "C: 'C:\\Data'", "Y: 'C:\\Nothing'", "Y: 'C:\\Data\\In.txt'",
+                           "1: 'C:\\Data'", "XY 'C:\\Data'", "Y: --delete", "Y:", "--delete"}) {
+    Result r = Winsim("subst " + FMachine + " " + args);
+    EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
+    EXPECT_FALSE(r.out.empty()) << args;
+  }
+  EXPECT_EQ(Winsim("subst " + FMachine).out, "X: C:\\Data\n");
+
+  ASSERT_EQ(Winsim("subst " + FMachine + " X: --delete").status, 0);
+  EXPECT_EQ(Winsim("subst " + FMachine).out, "");
+  EXPECT_EQ(Winsim("get " + FMachine + " 'X:\\In.txt' " + back).status, 2);
+
+  std::ofstream(FMachine + "/state/subst") << "X:\tC:\\Data";  // cut short
+  Result damaged = Winsim("subst " + FMachine + " Y: 'C:\\Data'");
+  EXPECT_EQ(damaged.status, 2);
+  EXPECT_NE(damaged.out.find("damaged"), std::string::npos) << damaged.out;
+  EXPECT_EQ(HostFileRead(FMachine + "/state/subst"), "X:\tC:\\Data");
+}

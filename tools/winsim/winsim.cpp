@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +23,7 @@
 
 #include "platform/sim/machine.h"
 #include "platform/sim/statefiles.h"
+#include "platform/sim/volumes.h"
 #include "platform/win32api.h"
 #include "platform/utf.h"
 #include "faults.h"
@@ -570,6 +572,13 @@ int main(int argc, char** argv) {
   cRegSet->add_option("KEY", regKey, "ROOT\\PATH")->required();
   cRegSet->add_option("VALUE", regValues, "NAME=TYPE:VALUE (repeatable)");
   cRegSet->add_option("--view", regView, "64 (default) or 32");
+  std::string substDrive, substTarget;
+  bool substDelete = false;
+  auto* cSubst = app.add_subcommand("subst", "substituted drives: list them, make X: stand for a folder, or remove one");
+  cSubst->add_option("MACHINE", machine)->required();
+  cSubst->add_option("DRIVE", substDrive, "the drive letter, X:");
+  cSubst->add_option("WINPATH", substTarget, "the folder it stands for");
+  cSubst->add_flag("--delete", substDelete, "remove the substitution of DRIVE");
   auto* cEvents = app.add_subcommand("events", "the machine's event log, JSON lines, oldest first");
   cEvents->add_option("MACHINE", machine)->required();
 
@@ -641,6 +650,23 @@ int main(int argc, char** argv) {
     }
     if (*cRegSet) {
       winsimreg::RegSet(MachineOpen(machine), regKey, regValues, regView);
+      return 0;
+    }
+    if (*cSubst) {
+      std::string m = MachineOpen(machine);
+      if (substDrive.empty()) {
+        if (substDelete) throw Failure("--delete needs the drive");
+        for (const auto& sub : sim::SubstitutionsRead(m))
+          std::cout << TextToUtf8(Text(1, sub.Drive)) << ": " << TextToUtf8(sub.Target) << "\n";
+        return 0;
+      }
+      if (substDrive.size() != 2 || substDrive[1] != ':' || !std::isalpha(static_cast<unsigned char>(substDrive[0])))
+        throw Failure("the drive is a letter and a colon, such as X:");
+      if (substDelete == !substTarget.empty())
+        throw Failure(substDelete ? "--delete takes no folder" : "the folder the drive stands for is missing");
+      sim::MachineStateCheck(m);
+      sim::SubstitutionSet(m, static_cast<char16_t>(std::toupper(static_cast<unsigned char>(substDrive[0]))),
+                           Utf8ToText(substTarget));
       return 0;
     }
     if (*cEvents) {

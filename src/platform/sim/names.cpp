@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/volumes.h"
 #include "platform/utf.h"
 
 namespace sim {
@@ -140,7 +141,16 @@ ResolvedPath ResolvePath(const PathContext& aContext, TextView aPath, bool bAllo
     drive = UpcaseChar(cur[0]);
     rest = cur.substr(2) + u"\\" + path;
   }
-  if (drive != u'C') return fail(win::ERROR_PATH_NOT_FOUND);
+  if (drive != u'C') {
+    // A substituted drive ('winsim subst') is the folder it stands for: 'X:\a' on 'C:\dir'
+    // is 'C:\dir\a', and the names the machine reports for it are on C:.
+    auto target = SubstitutionTarget(aContext.Machine, drive);
+    if (!target) return fail(win::ERROR_PATH_NOT_FOUND);
+    Text base = target->substr(2);
+    if (base == u"\\") base.clear();
+    rest = base + (rest.empty() ? Text(u"\\") : rest);
+    drive = (*target)[0];
+  }
 
   // Split into parts; without the raw prefix, '.' and '..' are resolved and trailing dots
   // and spaces dropped, as Win32 does.

@@ -12,6 +12,7 @@
 
 #include "platform/sim/registry.h"
 #include "platform/sim/tables.h"
+#include "platform/sim/volumes.h"
 
 namespace sim {
 
@@ -172,6 +173,7 @@ void MachineStateCheck(const std::string& aMachine) {
   HostPidsParse(StateFileRead(hostpids), hostpids);
   std::string exits = StatePath(aMachine, "exits");
   ExitsParse(StateFileRead(exits), exits);
+  SubstitutionsRead(aMachine);
   RegistryTransact(aMachine, [](RegStore&) { return false; });
 }
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <cstddef>
 
@@ -168,6 +169,19 @@ ORV_SAME_FIELD(WNDCLASSEXW, hbrBackground, hbrBackground);
 ORV_SAME_FIELD(WNDCLASSEXW, lpszMenuName, lpszMenuName);
 ORV_SAME_FIELD(WNDCLASSEXW, lpszClassName, lpszClassName);
 ORV_SAME_FIELD(WNDCLASSEXW, hIconSm, hIconSm);
+
+ORV_SAME_SIZE(UNICODE_STRING);
+ORV_SAME_FIELD(UNICODE_STRING, Length, Length);
+ORV_SAME_FIELD(UNICODE_STRING, MaximumLength, MaximumLength);
+ORV_SAME_FIELD(UNICODE_STRING, Buffer, Buffer);
+
+ORV_SAME_SIZE(OBJECT_ATTRIBUTES);
+ORV_SAME_FIELD(OBJECT_ATTRIBUTES, Length, Length);
+ORV_SAME_FIELD(OBJECT_ATTRIBUTES, RootDirectory, RootDirectory);
+ORV_SAME_FIELD(OBJECT_ATTRIBUTES, ObjectName, ObjectName);
+ORV_SAME_FIELD(OBJECT_ATTRIBUTES, Attributes, Attributes);
+ORV_SAME_FIELD(OBJECT_ATTRIBUTES, SecurityDescriptor, SecurityDescriptor);
+ORV_SAME_FIELD(OBJECT_ATTRIBUTES, SecurityQualityOfService, SecurityQualityOfService);
 
 #undef ORV_SAME_FIELD
 #undef ORV_SAME_SIZE
