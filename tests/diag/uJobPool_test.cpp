@@ -626,6 +626,7 @@ TEST_F(JobPoolTest, ExecuteFnsSurvivesARaisingFunction) {
 
 TEST_F(JobPoolTest, SyncMainSignalsItsStartAndWaitsForItsStop) {
   TEvent* start = TEvent::Create();
+  start->Reference();  // the job's, as SyncWithMainThreadStart hands it over: dropped once signalled
   TEvent* stop = TEvent::Create();  // handed over: the job frees it
   stop->SetEvent();
   TFlexArray p;
@@ -639,6 +640,7 @@ TEST_F(JobPoolTest, SyncMainSignalsItsStartAndWaitsForItsStop) {
   job->FnToCallPrepare();
   job->ExecuteFns();
   EXPECT_TRUE(start->IsSet());
+  EXPECT_EQ(start->ReferenceCountGet(), 1);
   start->DeReference();
 }
 
