@@ -395,7 +395,8 @@ class TJobPool : public TUnit {
   bool AbortJobAndWait(std::int64_t aJobId, win::DWORD aTimeout) { return AbortJob(aJobId, aTimeout); }
 
   // Run on the main thread for a worker that waits for it: signals "StartEvent", then waits
-  // for "StopEvent" (both pointer texts), which it frees.
+  // for "StopEvent" (both pointer texts); drops one reference of each (the start event's
+  // right after signalling it).
   void SyncMainFn(TJob& aJob);
 
   // ---- Running ----
