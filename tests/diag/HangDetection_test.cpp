@@ -106,7 +106,7 @@ TEST(MemoryWatch, LinesAndAlertsByChangeAndLevel) {
 }
 
 TEST(MemoryWatch, RealAllocationsMoveTheFigure) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizer's allocator keeps its own statistics";
 #endif
   const std::uint64_t before = MemoryAllocatedGet();
