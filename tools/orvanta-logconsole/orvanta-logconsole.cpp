@@ -119,6 +119,11 @@ int Usage(const char* aProblem) {
   return aProblem ? 1 : 0;
 }
 
+// The console's window only shows that a console runs: everything is the default handling.
+win::LRESULT ORV_WINAPI ConsoleWindowProc(win::HWND hWnd, win::UINT aMsg, win::WPARAM wParam, win::LPARAM lParam) {
+  return win::DefWindowProcW(hWnd, aMsg, wParam, lParam);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,7 +156,7 @@ int main(int argc, char** argv) {
   }
   win::WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = win::DefWindowProcW;
+  wc.lpfnWndProc = ConsoleWindowProc;
   wc.hInstance = win::GetModuleHandleW(nullptr);
   wc.lpszClassName = kWindowClass;
   win::RegisterClassExW(&wc);
