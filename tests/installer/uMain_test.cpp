@@ -186,7 +186,7 @@ namespace {
 // flipped byte in it decodes without any error.
 std::string StoredContainer(const std::string& aPlain) {
   std::string c;
-  for (int i = 0; i < 8; ++i) c.push_back(static_cast<char>((aPlain.size() >> (8 * i)) & 0xFF));
+  for (int i = 0; i < 8; ++i) c.push_back(static_cast<char>((std::uint64_t{aPlain.size()} >> (8 * i)) & 0xFF));
   c.push_back(26);
   for (std::size_t at = 0; at < aPlain.size(); at += 65536) {
     const std::size_t n = std::min<std::size_t>(65536, aPlain.size() - at);

@@ -108,13 +108,24 @@ std::vector<std::uintptr_t> UpToFirstNonCode(const std::uintptr_t* aFrames, int 
 
 }  // namespace
 
-std::vector<std::uintptr_t> StackAddressesOfCurrentThread(int iSkip) {
+__attribute__((noinline)) std::vector<std::uintptr_t> StackAddressesOfCurrentThread(int iSkip) {
   void* frames[kMaxFrames];
-  // This function's own frame, then what the caller asks to drop.
-  USHORT n = ::RtlCaptureStackBackTrace(static_cast<DWORD>(1 + (iSkip > 0 ? iSkip : 0)), kMaxFrames, frames, nullptr);
+  USHORT n = ::RtlCaptureStackBackTrace(0, kMaxFrames, frames, nullptr);
+  // The stack starts at this function's caller: the frame this call returns into. Whether the
+  // system's first frame is this function's own or already its caller's differs (the 32-bit
+  // walk of Wine starts one further out), so the caller is looked for; then what the caller
+  // asks to drop goes too.
+  const void* const caller = __builtin_return_address(0);
+  USHORT first = n > 0 ? 1 : 0;
+  for (USHORT i = 0; i < n; ++i)
+    if (frames[i] == caller) {
+      first = i;
+      break;
+    }
+  if (iSkip > 0) first = static_cast<USHORT>(std::min<int>(n, first + iSkip));
   std::uintptr_t addresses[kMaxFrames];
-  for (USHORT i = 0; i < n; ++i) addresses[i] = reinterpret_cast<std::uintptr_t>(frames[i]) - 1;
-  return UpToFirstNonCode(addresses, n);
+  for (USHORT i = first; i < n; ++i) addresses[i - first] = reinterpret_cast<std::uintptr_t>(frames[i]) - 1;
+  return UpToFirstNonCode(addresses, n - first);
 }
 
 std::vector<std::uintptr_t> StackAddressesOfThread(DWORD aThreadId) {
