@@ -8,8 +8,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Doubles as on every other build: SSE2 arithmetic (every processor Windows 7 runs on has it)
-# instead of the x87 unit's wider intermediates. Frame pointers kept: the 32-bit stack walk
-# (RtlCaptureStackBackTrace, StackWalk64) follows them, as problem reports need.
-set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -fno-omit-frame-pointer")
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -fno-omit-frame-pointer")

@@ -467,6 +467,9 @@ void TDebug::HangDetectionCheck(TJob& aJob) {
         for (int i = 0; i < HangExtraInfoJobs.Count(); ++i) async->Add(VariantToText(HangExtraInfoJobs.GetKeyByIndex(i)));
     }
     if (!hungAgain) break;
+    // The pool shuts down: the main thread may be the one waiting for this thread to end, and
+    // would never answer. The check ends without a verdict.
+    if (aJob.IsSetAndAborted()) return;
   }
   const auto duration = static_cast<win::DWORD>(win::GetTickCount() - startTick);
   Log(u"[Hang] No longer stuck. Hang duration: " + UIntToText(duration));

@@ -187,6 +187,18 @@ TEST_F(HangTest, EightSecondsGiveOneReport) {
   EXPECT_FALSE(problems[0].Report.HasKey(u"AllCallStacks"));
 }
 
+// The main thread shuts the pool down while the check is still probing it: the check must not
+// wait for an answer from a thread that waits for it to end.
+TEST_F(HangTest, AShutdownDuringAHangEndsTheCheck) {
+  JobPool->Start();
+  Pump(1500);
+  win::Sleep(12000);
+  ASSERT_EQ(Hang(u"Hang detected").size(), 1u);
+  JobPool->Shutdown();
+  EXPECT_TRUE(Hang(u"No longer stuck").empty());
+  EXPECT_TRUE(ProblemsRecordedGet().empty());
+}
+
 TEST_F(HangTest, ThirtySecondsDumpAllThreadsAndQueueTheExtraJobsOnce) {
   std::atomic<int> extraRuns{0};
   struct TExtra {
