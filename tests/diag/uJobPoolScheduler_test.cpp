@@ -44,28 +44,31 @@ struct TWork {
   std::atomic<win::DWORD> LastThread{0};
   TLock* TakenLock = nullptr;
 
+  // Each job's last touch of this object is the count a test waits for: once the test saw it,
+  // the object may go.
   void Count(TJob&) {
-    Runs++;
     LastThread = win::GetCurrentThreadId();
+    Runs++;
   }
   void Retry(TJob& aJob) {
-    if (Runs++ == 0) aJob.ReTryIn(RetryOnFirst.load());
+    const int retryIn = RetryOnFirst.load();
+    if (Runs++ == 0) aJob.ReTryIn(retryIn);
   }
   void Block(TJob&) {
     int now = ++Running;
     for (int m = MostAtOnce.load(); now > m && !MostAtOnce.compare_exchange_weak(m, now);) {
     }
     while (!Release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    Runs++;
     --Running;
+    Runs++;
   }
   void Overlap(TJob&) {
     int now = ++Running;
     for (int m = MostAtOnce.load(); now > m && !MostAtOnce.compare_exchange_weak(m, now);) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    Runs++;
     --Running;
+    Runs++;
   }
   void TakeLockAndRaise(TJob&) {
     TakenLock->Acquire();
