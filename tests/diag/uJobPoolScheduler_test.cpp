@@ -136,8 +136,15 @@ TEST_F(JobSchedulerTest, JobsWaitForStartAndRunOnWorkersAndOnTheMainThread) {
   EXPECT_NE(async.LastThread.load(), MainThreadIdGet());
   EXPECT_EQ(main.LastThread.load(), MainThreadIdGet()) << "group Main runs on the main thread only";
 
-  // Statistics: one run each, with the time of the run.
+  // Statistics: one run each, with the time of the run. The worker files them after the job
+  // function returned, under the pool lock.
   TJobHandler* h = JobHandlerAsync->HandlerFind(u"Count");
+  EXPECT_TRUE(WaitUntil([&] {
+    JobPool->Lock();
+    const bool filed = h->RunsCount > 0;
+    JobPool->UnLock();
+    return filed;
+  }));
   JobPool->Lock();
   EXPECT_EQ(h->RunsCount, 1);
   EXPECT_GE(h->TimeMax, h->TimeMin);
