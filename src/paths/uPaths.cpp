@@ -931,25 +931,29 @@ TPath TPath::NtPath() const {
   return device + PathOnDevice();
 }
 
+namespace {
+// The first of the drive roots or volume names whose device is aDevice; empty when none is.
+TPath FirstOnDevice(const std::vector<Text>& aRoots, const TPath& aDevice) {
+  for (const Text& root : aRoots) {
+    TPath path(root);
+    if (TPath(path.QueryDeviceName()).IsSameAs(aDevice)) return path;
+  }
+  return TPath();
+}
+}  // namespace
+
 TPath TPath::NtDeviceNameToWin32Path() const {
   Verify(IsPathInNt());
   std::vector<Text> roots;
   DriveRootsList(roots);
-  for (const Text& root : roots) {
-    TPath drive(root);
-    if (TPath(drive.QueryDeviceName()).IsSameAs(*this)) return drive;
-  }
-  return NtDeviceNameToVolumePath();
+  TPath drive = FirstOnDevice(roots, *this);
+  return drive.IsNotEmpty() ? drive : NtDeviceNameToVolumePath();
 }
 
 TPath TPath::NtDeviceNameToVolumePath() const {
   std::vector<Text> volumes;
   VolumeNamesList(volumes);
-  for (const Text& name : volumes) {
-    TPath volume(name);
-    if (TPath(volume.QueryDeviceName()).IsSameAs(*this)) return volume;
-  }
-  return TPath();
+  return FirstOnDevice(volumes, *this);
 }
 
 TPath TPath::NtPathToWin32Path() const {

@@ -7,6 +7,7 @@
 
 #ifndef _WIN32
 #include "platform/sim/machine.h"
+#include "platform/sim/statefiles.h"
 #include "platform/sim/volumes.h"
 #endif
 

@@ -12,7 +12,7 @@
 
 #include "platform/sim/registry.h"
 #include "platform/sim/tables.h"
-#include "platform/sim/volumes.h"
+#include "platform/utf.h"
 
 namespace sim {
 
@@ -153,6 +153,24 @@ std::string MachineFileBytesRead(const std::string& aPath) {
   }
   ::close(fd);
   return text;
+}
+
+std::vector<Substitution> SubstitutionsParse(const std::string& aText, const std::string& aWhere) {
+  std::vector<Substitution> out;
+  auto lines = Lines(aText, aWhere);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    auto fields = TableFieldsSplit(lines[i]);
+    if (fields.size() != 2) throw Damaged(aWhere, i + 1, "not \"X:<TAB>C:\\FOLDER\"");
+    Text drive = Utf8ToText(fields[0]), target = Utf8ToText(fields[1]);
+    if (drive.size() != 2 || drive[0] < u'A' || drive[0] > u'Z' || drive[1] != u':' || drive[0] == u'C')
+      throw Damaged(aWhere, i + 1, "not a drive letter: " + fields[0]);
+    if (target.size() < 3 || target.rfind(u"C:\\", 0) != 0 || (target.size() > 3 && target.back() == u'\\'))
+      throw Damaged(aWhere, i + 1, "not a folder of drive C: " + fields[1]);
+    for (const auto& s : out)
+      if (s.Drive == drive[0]) throw Damaged(aWhere, i + 1, "drive " + fields[0] + " twice");
+    out.push_back({drive[0], target});
+  }
+  return out;
 }
 
 std::string StateFileRead(const std::string& aPath) {

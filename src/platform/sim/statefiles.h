@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/volumes.h"
 
 namespace sim {
 
@@ -27,6 +28,7 @@ win::DWORD NextPidParse(const std::string& aText, const std::string& aWhere);
 std::vector<ExitRow> ExitsParse(const std::string& aText, const std::string& aWhere);
 std::vector<HostPidRow> HostPidsParse(const std::string& aText, const std::string& aWhere);
 std::vector<ProcessRecord> ProcessesParse(const std::string& aText, const std::string& aWhere);
+std::vector<Substitution> SubstitutionsParse(const std::string& aText, const std::string& aWhere);
 
 // A state file whole; MachineError when it is missing or cannot be read. Other processes
 // append a line with one write, so a last line without its line end is waited for a moment

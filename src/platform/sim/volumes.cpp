@@ -35,33 +35,6 @@ bool FileExists(const std::string& aPath) {
 
 }  // namespace
 
-std::vector<Substitution> SubstitutionsParse(const std::string& aText, const std::string& aWhere) {
-  std::vector<Substitution> out;
-  if (aText.empty()) return out;
-  if (aText.back() != '\n') throw MachineError("damaged machine folder: " + aWhere + ": the last line has no line end");
-  size_t pos = 0, line = 0;
-  while (pos < aText.size()) {
-    size_t end = aText.find('\n', pos);
-    std::string row = aText.substr(pos, end - pos);
-    pos = end + 1;
-    ++line;
-    auto damaged = [&](const std::string& aWhy) {
-      return MachineError("damaged machine folder: " + aWhere + " (line " + std::to_string(line) + "): " + aWhy);
-    };
-    auto fields = TableFieldsSplit(row);
-    if (fields.size() != 2) throw damaged("not \"X:<TAB>C:\\FOLDER\"");
-    Text drive = Utf8ToText(fields[0]), target = Utf8ToText(fields[1]);
-    if (drive.size() != 2 || !DriveLetter(drive[0]) || drive[1] != u':' || drive[0] == u'C')
-      throw damaged("not a drive letter: " + fields[0]);
-    if (target.size() < 3 || target.rfind(u"C:\\", 0) != 0 || (target.size() > 3 && target.back() == u'\\'))
-      throw damaged("not a folder of drive C: " + fields[1]);
-    for (const auto& s : out)
-      if (s.Drive == drive[0]) throw damaged("drive " + fields[0] + " twice");
-    out.push_back({drive[0], target});
-  }
-  return out;
-}
-
 std::vector<Substitution> SubstitutionsRead(const std::string& aMachine) {
   std::string path = SubstPath(aMachine);
   if (!FileExists(path)) return {};
@@ -98,12 +71,17 @@ void SubstitutionSet(const std::string& aMachine, char16_t aDrive, const Text& a
   FileReplaceAtomically(SubstPath(aMachine), text);
 }
 
-std::optional<Text> SubstitutionTarget(const std::string& aMachine, char16_t aDrive) {
+std::vector<Substitution> SubstitutionsInForce(const std::string& aMachine) {
   try {
-    for (const auto& s : SubstitutionsRead(aMachine))
-      if (s.Drive == UpcaseChar(aDrive)) return s.Target;
+    return SubstitutionsRead(aMachine);
   } catch (const MachineError&) {
+    return {};
   }
+}
+
+std::optional<Text> SubstitutionTarget(const std::string& aMachine, char16_t aDrive) {
+  for (const auto& s : SubstitutionsInForce(aMachine))
+    if (s.Drive == UpcaseChar(aDrive)) return s.Target;
   return std::nullopt;
 }
 
@@ -112,12 +90,7 @@ std::vector<std::pair<Text, Text>> DosDevices(const std::string& aMachine) {
   for (const auto& v : MachineVolumes())
     if (v.Drive) out.emplace_back(Text(1, v.Drive) + u":", v.Device);
   for (const auto& v : MachineVolumes()) out.emplace_back(v.Guid, v.Device);
-  std::vector<Substitution> substs;
-  try {
-    substs = SubstitutionsRead(aMachine);
-  } catch (const MachineError&) {
-  }
-  for (const auto& s : substs) out.emplace_back(Text(1, s.Drive) + u":", u"\\??\\" + s.Target);
+  for (const auto& s : SubstitutionsInForce(aMachine)) out.emplace_back(Text(1, s.Drive) + u":", u"\\??\\" + s.Target);
   out.emplace_back(u"UNC", u"\\Device\\Mup");
   out.emplace_back(u"PIPE", u"\\Device\\NamedPipe");
   out.emplace_back(u"NUL", u"\\Device\\Null");
@@ -146,10 +119,7 @@ std::vector<char16_t> DrivesInUse(const std::string& aMachine) {
   std::vector<char16_t> drives;
   for (const auto& v : sim::MachineVolumes())
     if (v.Drive) drives.push_back(v.Drive);
-  try {
-    for (const auto& s : sim::SubstitutionsRead(aMachine)) drives.push_back(s.Drive);
-  } catch (const sim::MachineError&) {
-  }
+  for (const auto& s : sim::SubstitutionsInForce(aMachine)) drives.push_back(s.Drive);
   std::sort(drives.begin(), drives.end());
   return drives;
 }

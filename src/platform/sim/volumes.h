@@ -27,15 +27,15 @@ struct Substitution {
   char16_t Drive = 0;
   Text Target;
 };
-// MachineError for a damaged table.
+// MachineError for a damaged table (SubstitutionsParse, statefiles.h).
 std::vector<Substitution> SubstitutionsRead(const std::string& aMachine);
-std::vector<Substitution> SubstitutionsParse(const std::string& aText, const std::string& aWhere);
+// The same, a damaged table read as none: what the machine's processes see.
+std::vector<Substitution> SubstitutionsInForce(const std::string& aMachine);
 // Adds (aTarget a folder of the machine) or, with an empty aTarget, removes a substitution,
 // under the machine lock. MachineError when the letter is C: or in use (adding) or not
 // substituted (removing), or the target is no folder.
 void SubstitutionSet(const std::string& aMachine, char16_t aDrive, const Text& aTarget);
-// The folder a substituted drive stands for; nullopt for a letter that is not substituted
-// (and for a damaged table).
+// The folder a substituted drive stands for; nullopt for a letter that is not substituted.
 std::optional<Text> SubstitutionTarget(const std::string& aMachine, char16_t aDrive);
 
 // The MS-DOS device names of the machine with their targets, in the order QueryDosDeviceW
