@@ -64,48 +64,71 @@ Text LongPath(const Text& aPath) {
   return p.ToString();
 }
 
-// Writes the whole buffer to aTarget: aside first, then into place, so that a file that
-// could not be written completely is never left looking complete. The file aside is a new
-// one ("<target>.part", or "<target>.part-N" when that name is taken): a file of that name
-// already there, installed a moment ago or the user's, is never overwritten or deleted, and
-// a name that aIsTarget says another file of the extraction goes to is never taken (that file
-// may be written at the same time, and would be moved over this one).
-void FileSave(const Text& aTarget, const void* aData, std::int64_t aSize,
-              const std::function<bool(const Text&)>& aIsTarget) {
-  Text part;
-  win::HANDLE h = win::INVALID_HANDLE_VALUE;
+// A file written aside under a name of its own, not yet flushed nor in place.
+struct TFileAside {
+  Text Target;
+  Text Part;
+  win::HANDLE Handle = win::INVALID_HANDLE_VALUE;
+};
+
+// Ends a file aside that will not be put in place: closed and deleted.
+void FileAsideDrop(TFileAside& aFile) {
+  if (aFile.Handle != win::INVALID_HANDLE_VALUE) win::CloseHandle(aFile.Handle);
+  aFile.Handle = win::INVALID_HANDLE_VALUE;
+  win::DeleteFileW(LongPath(aFile.Part).c_str());
+}
+
+// Writes the whole buffer aside of aTarget, so that a file that could not be written
+// completely is never left looking complete; FileAsidePlace puts it into place. The file
+// aside is a new one ("<target>.part", or "<target>.part-N" when that name is taken): a file
+// of that name already there, installed a moment ago or the user's, is never overwritten or
+// deleted, and a name that aIsTarget says another file of the extraction goes to is never
+// taken (that file may be written at the same time, and would be moved over this one).
+TFileAside FileWriteAside(const Text& aTarget, const void* aData, std::int64_t aSize,
+                          const std::function<bool(const Text&)>& aIsTarget) {
+  TFileAside file;
+  file.Target = aTarget;
   // A name of its own that fits where the target's name plus the suffix would be longer than
   // a file name may be (255 characters).
   const TPath target(aTarget);
   const bool longName = target.LastGet().size() + 9 > 255;
-  for (int attempt = 0; attempt < 100 && h == win::INVALID_HANDLE_VALUE; ++attempt) {
+  for (int attempt = 0; attempt < 100 && file.Handle == win::INVALID_HANDLE_VALUE; ++attempt) {
     const Text suffix = u".part" + (attempt ? u"-" + T(std::to_string(attempt)) : Text());
-    part = longName ? (target.WithoutLast() + TPath(u"~orvanta" + suffix)).ToString() : aTarget + suffix;
-    if (aIsTarget && aIsTarget(part)) continue;
-    h = win::CreateFileW(LongPath(part).c_str(), win::GENERIC_WRITE, 0, nullptr, win::CREATE_NEW,
-                         win::FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == win::INVALID_HANDLE_VALUE && win::GetLastError() != win::ERROR_FILE_EXISTS &&
+    file.Part = longName ? (target.WithoutLast() + TPath(u"~orvanta" + suffix)).ToString() : aTarget + suffix;
+    if (aIsTarget && aIsTarget(file.Part)) continue;
+    file.Handle = win::CreateFileW(LongPath(file.Part).c_str(), win::GENERIC_WRITE, 0, nullptr, win::CREATE_NEW,
+                                   win::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file.Handle == win::INVALID_HANDLE_VALUE && win::GetLastError() != win::ERROR_FILE_EXISTS &&
         win::GetLastError() != win::ERROR_ALREADY_EXISTS)
       break;
   }
-  if (h == win::INVALID_HANDLE_VALUE) throw Exception(u"Cannot create a file next to " + aTarget);
+  if (file.Handle == win::INVALID_HANDLE_VALUE) throw Exception(u"Cannot create a file next to " + aTarget);
   const auto* p = static_cast<const unsigned char*>(aData);
   bool ok = true;
   while (aSize > 0 && ok) {
     win::DWORD chunk = static_cast<win::DWORD>(std::min<std::int64_t>(aSize, 1 << 24));
     win::DWORD written = 0;
-    ok = win::WriteFile(h, p, chunk, &written, nullptr) && written == chunk;
+    ok = win::WriteFile(file.Handle, p, chunk, &written, nullptr) && written == chunk;
     p += chunk;
     aSize -= chunk;
   }
-  // On the disk before the name says the file is complete: after a power cut the name must
-  // not stand for a file whose data was still in the cache.
-  if (ok && !win::FlushFileBuffers(h)) ok = false;
-  if (!win::CloseHandle(h)) ok = false;
-  if (!ok || !win::MoveFileExW(LongPath(part).c_str(), LongPath(aTarget).c_str(),
-                               win::MOVEFILE_REPLACE_EXISTING)) {
-    win::DeleteFileW(LongPath(part).c_str());
+  if (!ok) {
+    FileAsideDrop(file);
     throw Exception(u"Cannot write " + aTarget);
+  }
+  return file;
+}
+
+// Puts a file written aside into place: flushed first, since after a power cut the name
+// must not stand for a file whose data was still in the cache. A file that fails is deleted.
+void FileAsidePlace(TFileAside& aFile) {
+  bool ok = win::FlushFileBuffers(aFile.Handle) != win::FALSE;
+  if (!win::CloseHandle(aFile.Handle)) ok = false;
+  aFile.Handle = win::INVALID_HANDLE_VALUE;
+  if (!ok || !win::MoveFileExW(LongPath(aFile.Part).c_str(), LongPath(aFile.Target).c_str(),
+                               win::MOVEFILE_REPLACE_EXISTING)) {
+    FileAsideDrop(aFile);
+    throw Exception(u"Cannot write " + aFile.Target);
   }
 }
 
@@ -145,12 +168,14 @@ struct TExtractJob {
   std::int64_t Cost = 0;
   // The file's checksum; null when the installer carries none.
   const TSha256Digest* Checksum = nullptr;
+  // The file once written aside, until it is put in place.
+  TFileAside Aside;
   bool Ok = false;
 };
 
-// Decodes one container, compares the file with its checksum and writes it aside and then
-// into place. Raises on any failure; a file that failed is never left in place.
-void FileExtract(const TExtractJob& aJob, const std::function<bool(const Text&)>& aIsTarget) {
+// Decodes one container, compares the file with its checksum and writes it aside. Raises on
+// any failure, leaving nothing aside. The decoded file is released on return.
+TFileAside FileExtract(const TExtractJob& aJob, const std::function<bool(const Text&)>& aIsTarget) {
   // The container is decoded where the module holds it, not from a copy: the resource is
   // read-only memory of the module, which lives as long as the extraction.
   TMemoryStream compressed;
@@ -164,18 +189,29 @@ void FileExtract(const TExtractJob& aJob, const std::function<bool(const Text&)>
       Sha256Of(decompressed.Memory(), static_cast<std::size_t>(decompressed.Size())) != *aJob.Checksum)
     throw Exception(u"Checksum mismatch: " + aJob.Target.ToString());
   FolderOfFileCreate(aJob.Target);
-  FileSave(aJob.Target.ToString(), decompressed.Memory(), decompressed.Size(), aIsTarget);
+  return FileWriteAside(aJob.Target.ToString(), decompressed.Memory(), decompressed.Size(), aIsTarget);
 }
 
-// Extracts files on a few threads while the calling thread hands them out, largest first,
-// and runs aBetweenFiles after each file that was written. The files being decoded and
-// written hold at most the budget together, or are a single file when one alone costs
-// more. With fewer than two threads (one core, or no thread to be had) every file is
-// extracted on the calling thread, one after the other.
+// Extracts files on a few threads and runs aBetweenFiles on the calling thread after each
+// file that was written. A thread that is free takes the largest file that fits: the files
+// being decoded and written hold at most the budget together, or are a single file when one
+// alone costs more. Largest first, so that the threads end together instead of one decoding
+// a large file alone at the end; past a file that does not fit yet, so that a thread does
+// not stand idle while the budget has room for a smaller one. A file written aside goes to
+// one more thread that flushes it and puts it in place: a flush mostly waits for the disk,
+// and the decoding threads need not wait with it. The file's memory is released before
+// that, so the flushes take none of the budget.
+// With fewer than two decoding threads (one core, or no thread to be had) every file is
+// extracted on the calling thread, one after the other; without the flushing thread each
+// decoding thread puts its own files in place.
 class TExtractPool {
  public:
   TExtractPool(std::vector<TExtractJob>& aJobs, std::int64_t iBudget) : FJobs(aJobs), FBudget(iBudget) {
     for (const TExtractJob& job : FJobs) FTargets.insert(TextUpperAscii(job.Target.ToString()));
+    // Here, so that nothing is allocated while the threads hold the lock.
+    FWaiting.reserve(FJobs.size());
+    FPlacing.reserve(FJobs.size());
+    FEnded.reserve(FJobs.size());
   }
   ~TExtractPool() { Close(); }
   TExtractPool(const TExtractPool&) = delete;
@@ -186,14 +222,11 @@ class TExtractPool {
   // True when every file was written.
   bool Run(unsigned iThreads, const std::function<void()>& aBetweenFiles) {
     const std::size_t threads = iThreads > 1 ? std::min<std::size_t>(iThreads, FJobs.size()) : 0;
+    if (threads > 1) FPlacer = ThreadStart(&TExtractPool::Place);
     for (std::size_t i = 0; i < threads; ++i) {
-      auto thread = std::make_unique<TWorker>(*this);
-      try {
-        thread->Start();
-      } catch (const std::exception&) {
-        break;
-      }
-      FThreads.push_back(std::move(thread));
+      std::unique_ptr<TWorker> thread = ThreadStart(&TExtractPool::Decode);
+      if (!thread) break;
+      FDecoders.push_back(std::move(thread));
     }
     bool result = true;
     auto ended = [&](const TExtractJob& aJob) {
@@ -207,31 +240,31 @@ class TExtractPool {
         result = false;
       }
     };
-    if (FThreads.size() < 2) {
+    if (FDecoders.size() < 2) {
       Close();
       for (TExtractJob& job : FJobs) {
-        JobRun(job);
+        JobDecode(job);
+        if (job.Ok) JobPlace(job);
         ended(job);
       }
       return result;
     }
-    std::vector<TExtractJob*> order;
-    for (TExtractJob& job : FJobs) order.push_back(&job);
-    std::stable_sort(order.begin(), order.end(),
-                     [](const TExtractJob* a, const TExtractJob* b) { return a->Cost > b->Cost; });
-    std::size_t next = 0, left = order.size();
-    while (left > 0) {
-      std::vector<TExtractJob*> done;
+    std::vector<TExtractJob*> done;
+    done.reserve(FJobs.size());
+    {
+      std::lock_guard<std::mutex> g(FLock);
+      for (TExtractJob& job : FJobs) FWaiting.push_back(&job);
+      std::stable_sort(FWaiting.begin(), FWaiting.end(),
+                       [](const TExtractJob* a, const TExtractJob* b) { return a->Cost > b->Cost; });
+      FHandingOut = true;
+      FChanged.notify_all();
+    }
+    for (std::size_t left = FJobs.size(); left > 0;) {
       {
         std::unique_lock<std::mutex> g(FLock);
-        while (next < order.size() && (FRunning == 0 || FInUse + order[next]->Cost <= FBudget)) {
-          FInUse += order[next]->Cost;
-          ++FRunning;
-          FQueue.push_back(order[next++]);
-        }
-        FChanged.notify_all();
         FChanged.wait(g, [&] { return !FEnded.empty(); });
-        done.swap(FEnded);
+        done.assign(FEnded.begin(), FEnded.end());
+        FEnded.clear();
       }
       for (TExtractJob* job : done) {
         --left;
@@ -245,67 +278,133 @@ class TExtractPool {
  private:
   class TWorker final : public TThread {
    public:
-    explicit TWorker(TExtractPool& aPool) : FPool(aPool) {}
+    TWorker(TExtractPool& aPool, void (TExtractPool::*aWork)()) : FPool(aPool), FWork(aWork) {}
     ~TWorker() override {
       if (!Suspended()) WaitFor();
     }
 
    protected:
-    void Execute() override { FPool.Work(); }
+    void Execute() override { (FPool.*FWork)(); }
 
    private:
     TExtractPool& FPool;
+    void (TExtractPool::*FWork)();
   };
 
-  void JobRun(TExtractJob& aJob) const {
+  // A started thread, or null when none can be had.
+  std::unique_ptr<TWorker> ThreadStart(void (TExtractPool::*aWork)()) {
     try {
-      FileExtract(aJob, [this](const Text& aPath) { return FTargets.count(TextUpperAscii(aPath)) > 0; });
+      auto thread = std::make_unique<TWorker>(*this, aWork);
+      thread->Start();
+      return thread;
+    } catch (const std::exception&) {
+      return nullptr;
+    }
+  }
+
+  void JobDecode(TExtractJob& aJob) const {
+    try {
+      aJob.Aside = FileExtract(aJob, [this](const Text& aPath) { return FTargets.count(TextUpperAscii(aPath)) > 0; });
       aJob.Ok = true;
     } catch (...) {
       aJob.Ok = false;
     }
   }
 
-  void Work() {
+  static void JobPlace(TExtractJob& aJob) {
+    try {
+      FileAsidePlace(aJob.Aside);
+    } catch (...) {
+      aJob.Ok = false;
+    }
+  }
+
+  // The first of the waiting files (the largest) that the budget has room for; any file when
+  // none is being decoded. Called with the lock held.
+  std::vector<TExtractJob*>::iterator Fitting() {
+    return std::find_if(FWaiting.begin(), FWaiting.end(),
+                        [&](const TExtractJob* aJob) { return FDecoding == 0 || FInUse + aJob->Cost <= FBudget; });
+  }
+
+  void Decode() {
+    std::unique_lock<std::mutex> g(FLock);
     for (;;) {
-      TExtractJob* job;
-      {
-        std::unique_lock<std::mutex> g(FLock);
-        FChanged.wait(g, [&] { return FClosed || !FQueue.empty(); });
-        if (FQueue.empty()) return;
-        job = FQueue.front();
-        FQueue.pop_front();
-      }
-      JobRun(*job);  // its memory is released before another file may take it
-      std::lock_guard<std::mutex> g(FLock);
+      std::vector<TExtractJob*>::iterator next;
+      FChanged.wait(g, [&] {
+        return FClosed || (FHandingOut && (FWaiting.empty() || (next = Fitting()) != FWaiting.end()));
+      });
+      if (FClosed || FWaiting.empty()) return;
+      TExtractJob* job = *next;
+      FWaiting.erase(next);
+      FInUse += job->Cost;
+      ++FDecoding;
+      g.unlock();
+      JobDecode(*job);  // its memory is released before another file may take it
+      g.lock();
       FInUse -= job->Cost;
-      --FRunning;
+      --FDecoding;
+      if (job->Ok && FPlacer) {
+        FPlacing.push_back(job);
+      } else {
+        if (job->Ok) {
+          g.unlock();
+          JobPlace(*job);
+          g.lock();
+        }
+        FEnded.push_back(job);
+      }
+      FChanged.notify_all();
+    }
+  }
+
+  void Place() {
+    std::unique_lock<std::mutex> g(FLock);
+    for (;;) {
+      FChanged.wait(g, [&] { return FPlaced < FPlacing.size() || FDecodersEnded; });
+      if (FPlaced == FPlacing.size()) return;
+      TExtractJob* job = FPlacing[FPlaced++];
+      g.unlock();
+      JobPlace(*job);
+      g.lock();
       FEnded.push_back(job);
       FChanged.notify_all();
     }
   }
 
-  // Lets the threads end once the queue is empty, and waits for them.
+  // Lets the decoding threads end once they have no file left (or at once, when the files
+  // have not been handed out), waits for them, and then for the flushing thread to put in
+  // place every file it was given.
   void Close() {
     {
       std::lock_guard<std::mutex> g(FLock);
       FClosed = true;
       FChanged.notify_all();
     }
-    FThreads.clear();
+    FDecoders.clear();
+    {
+      std::lock_guard<std::mutex> g(FLock);
+      FDecodersEnded = true;
+      FChanged.notify_all();
+    }
+    FPlacer.reset();
   }
 
   std::vector<TExtractJob>& FJobs;
   const std::int64_t FBudget;
   std::set<Text> FTargets;  // every file's target, ASCII letters upper-cased
-  std::vector<std::unique_ptr<TWorker>> FThreads;
+  std::vector<std::unique_ptr<TWorker>> FDecoders;
+  std::unique_ptr<TWorker> FPlacer;
   std::mutex FLock;
   std::condition_variable FChanged;
-  std::deque<TExtractJob*> FQueue;   // handed out, not yet taken by a thread
+  bool FHandingOut = false;           // FWaiting is filled
+  std::vector<TExtractJob*> FWaiting;  // not yet taken by a decoding thread, the largest first
+  std::int64_t FInUse = 0;             // the cost of the files being decoded and written
+  int FDecoding = 0;
+  std::vector<TExtractJob*> FPlacing;  // written aside, for the flushing thread from FPlaced on
+  std::size_t FPlaced = 0;
   std::vector<TExtractJob*> FEnded;  // done, not yet seen by the calling thread
-  std::int64_t FInUse = 0;
-  int FRunning = 0;
   bool FClosed = false;
+  bool FDecodersEnded = false;
 };
 
 }  // namespace
