@@ -242,6 +242,32 @@ TEST(FilesExtract, MoreFilesThanThreadsWithFailuresBetweenThemWritesTheOthers) {
   }
 }
 
+TEST(FilesExtract, FilesTooLargeToBeDecodedTogetherAreAllWrittenWithTheSmallOnesBesideThem) {
+  // Two files that the memory budget lets be decoded only one after the other (each holds
+  // its decoded bytes and a dictionary as large), the larger listed last, with small files
+  // before, between and after them.
+  const std::vector<std::string> plain = {"first", std::string(12u << 20, 'b'), "between",
+                                          std::string((13u << 20) + 1, 'c'), "after", "last"};
+  std::string script;
+  std::vector<std::pair<Text, std::string>> resources;
+  for (std::size_t k = 0; k < plain.size(); ++k) {
+    script += "f" + std::to_string(k) + "\r\n";
+    resources.push_back({u"F" + T(std::to_string(k)), StoredContainer(plain[k])});
+  }
+  resources.push_back({u"INSTALLSCRIPT", script});
+  resources.push_back({kPayloadChecksumsResource, Checksums(script, plain)});
+  TForm1 form;
+  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
+  form.ResourceModule = PayloadModule(resources);
+  form.InstallScriptLoad();
+  const Text folder = ScratchFolder();
+  EXPECT_TRUE(form.FilesExtract(folder));
+  for (std::size_t k = 0; k < plain.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_TRUE(FileRead(folder + u"\\f" + T(std::to_string(k))) == plain[k]);
+  }
+}
+
 TEST(FilesExtract, ChecksumsThatMatchAreAcceptedAndAnInstallerWithoutThemExtractsAsBefore) {
   const std::string script = "a.txt\r\nb.txt\r\n";
   for (bool withChecksums : {true, false}) {
