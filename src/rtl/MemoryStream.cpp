@@ -66,8 +66,9 @@ void TMemoryStream::SetSize(std::int64_t iSize) {
   if (iSize < 0) iSize = 0;
   if (!FOwned) CapacitySet(iSize);
   if (iSize > FCapacity || (iSize < FCapacity && iSize == 0)) CapacitySet(iSize);
-  // Bytes beyond a shrunk size must read as zeros when the stream grows again.
-  if (iSize < FSize) std::memset(FMemory + iSize, 0, static_cast<std::size_t>(FSize - iSize));
+  // Bytes beyond a shrunk size must read as zeros when the stream grows again (a size of 0
+  // has released the memory: there are none).
+  if (iSize < FSize && FMemory) std::memset(FMemory + iSize, 0, static_cast<std::size_t>(FSize - iSize));
   FSize = iSize;
 }
 

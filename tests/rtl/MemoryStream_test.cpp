@@ -42,6 +42,12 @@ TEST(MemoryStream, SetSizeKeepsDataAndZerosTheRest) {
   s.Clear();
   EXPECT_EQ(s.Size(), 0);
   EXPECT_EQ(s.Position(), 0);
+  // Down to nothing and up again.
+  s.Write("xyz", 3);
+  s.SetSize(0);
+  EXPECT_EQ(s.Size(), 0);
+  s.SetSize(2);
+  EXPECT_EQ(Bytes(s), std::string("\0\0", 2));
 }
 
 // A view reads the memory in place; every change goes to a private copy and the viewed bytes
