@@ -871,7 +871,8 @@ int TJobPool::IdleThreadsCount() {
   return static_cast<int>(std::count_if(Threads.begin(), Threads.end(), [](TJobThread* t) { return !t->Job; }));
 }
 
-std::unique_ptr<TJob> TJobPool::JobTake(TJobGroup* aGroup, TDateTime aNow, TDateTime& aNext) {
+// aNow is read when a delayed job is first met: a queue of jobs to run at once needs no clock.
+std::unique_ptr<TJob> TJobPool::JobTake(TJobGroup* aGroup, std::optional<TDateTime>& aNow, TDateTime& aNext) {
   if (aGroup->SimultaneousJobsCurrent >= aGroup->SimultaneousJobsMax) return nullptr;
   for (std::size_t i = 0; i < aGroup->Jobs.size(); ++i) {
     TJob* job = aGroup->Jobs[i].get();
@@ -881,7 +882,8 @@ std::unique_ptr<TJob> TJobPool::JobTake(TJobGroup* aGroup, TDateTime aNow, TDate
       TJob* running = JobInThreadsByFn(job->Fn, UniqueParams(job->Params), false);
       if (running && (!job->Fn.IsEmpty() || running->Name == job->Name)) continue;
     }
-    if (job->RunNotEarlierThan == 0 || !(job->RunNotEarlierThan > aNow)) {
+    if (job->RunNotEarlierThan != 0 && !aNow) aNow = JobPoolNow();
+    if (job->RunNotEarlierThan == 0 || !(job->RunNotEarlierThan > *aNow)) {
       std::unique_ptr<TJob> r = std::move(aGroup->Jobs[i]);
       aGroup->Jobs.erase(aGroup->Jobs.begin() + static_cast<std::ptrdiff_t>(i));
       return r;
@@ -908,7 +910,7 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
       if (!Active) break;
     }
 
-    const TDateTime now = JobPoolNow();
+    std::optional<TDateTime> now;
     TDateTime next = DateTimeNever();
     std::unique_ptr<TJob> job;
     if (GroupExists(current) && (main || !current->CustomProcessing)) job = JobTake(current, now, next);

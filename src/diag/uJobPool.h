@@ -22,6 +22,7 @@
 #include <deque>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -466,7 +467,7 @@ class TJobPool : public TUnit {
   win::LRESULT MessageWindowProc(win::UINT aMessage, win::WPARAM aWParam, win::LPARAM aLParam);
   bool GroupExists(TJobGroup* aGroup) const;
   // Examines one group for ExecuteJobs: the first due job that may start, taken out of the queue.
-  std::unique_ptr<TJob> JobTake(TJobGroup* aGroup, TDateTime aNow, TDateTime& aNext);
+  std::unique_ptr<TJob> JobTake(TJobGroup* aGroup, std::optional<TDateTime>& aNow, TDateTime& aNext);
 
   std::unique_ptr<TLock> FLock;
   TJobGroup* FMainGroup = nullptr;
