@@ -54,7 +54,9 @@ TEST(ThreadTimes, WorkCountsAndSleepDoesNot) {
   // more than the wall time and a tick of accounting.
   EXPECT_GE(t1 - t0, 100 * k100nsPerMs);
   EXPECT_LE(t1 - t0, 400 * k100nsPerMs);
-  if (c0 != 0) EXPECT_GT(c1, c0);
+  if (c0 != 0) {
+    EXPECT_GT(c1, c0);
+  }
 
   Sleep(300);
   const std::uint64_t t2 = ProcessorTime();
