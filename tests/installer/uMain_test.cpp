@@ -42,6 +42,13 @@ win::HMODULE PayloadModule(const std::vector<std::pair<Text, std::string>>& aRes
   return m;
 }
 
+// The form extracts the payload of aResources alone: its installation sequence is kept from
+// starting.
+void PayloadSet(TForm1& aForm, const std::vector<std::pair<Text, std::string>>& aResources) {
+  aForm.tmrExecute->EnabledSet(false);
+  aForm.ResourceModule = PayloadModule(aResources);
+}
+
 std::vector<Text> Entries(const TFlexArray& a) {
   std::vector<Text> out;
   for (int i = 0; i < a.Count(); ++i) out.push_back(VariantToText(a.GetValueByIndex(i)));
@@ -60,8 +67,7 @@ TEST(InstallScript, LoadsTheEntriesOfTheResource) {
       "   \r"
       "Drivers\\Vexlon\\x64\\Vexlon.sys";  // the last line has no line end
   TForm1 form;
-  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-  form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", script}});
+  PayloadSet(form, {{u"INSTALLSCRIPT", script}});
   form.InstallScriptLoad();
   EXPECT_EQ(Entries(form.FilesList),
             (std::vector<Text>{u"Vexlon.exe", u"  // indented: an entry", u"   ", u"Drivers\\Vexlon\\x64\\Vexlon.sys"}));
@@ -69,8 +75,7 @@ TEST(InstallScript, LoadsTheEntriesOfTheResource) {
 
 TEST(InstallScript, AMissingScriptRaises) {
   TForm1 form;
-  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-  form.ResourceModule = PayloadModule({{u"F0", Container("x")}});
+  PayloadSet(form, {{u"F0", Container("x")}});
   EXPECT_THROW(form.InstallScriptLoad(), Exception);
 }
 
@@ -89,8 +94,7 @@ TEST(FilesExtract, WritesEveryFileAndSkipsOnlyTheOnesThatFail) {
       {u"F6", Container("the last")},
   };
   TForm1 form;
-  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-  form.ResourceModule = PayloadModule(resources);
+  PayloadSet(form, resources);
   form.InstallScriptLoad();
   const Text root = ScratchFolder();
   const Text folder = root + u"\\Orvanta-tmp";
@@ -107,9 +111,8 @@ TEST(FilesExtract, WritesEveryFileAndSkipsOnlyTheOnesThatFail) {
 
 TEST(FilesExtract, ReplacesAnExistingFileAndSucceedsWhenAllAreWritten) {
   TForm1 form;
-  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-  form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "a.txt\r\nsub\\b.txt\r\n"}, {u"F0", Container("new a")},
-                                       {u"F1", Container("b")}});
+  PayloadSet(form, {{u"INSTALLSCRIPT", "a.txt\r\nsub\\b.txt\r\n"}, {u"F0", Container("new a")},
+                    {u"F1", Container("b")}});
   form.InstallScriptLoad();
   const Text folder = ScratchFolder();
   ASSERT_TRUE(testsupport::FileWrite(folder + u"\\a.txt", "an older and longer a"));
@@ -125,11 +128,10 @@ TEST(FilesExtract, AFileThatCannotBeWrittenFailsAndTheOthersAreWritten) {
     SCOPED_TRACE(blocked);
     const Text names[] = {u"a.txt", u"b.txt", u"c.txt"};
     TForm1 form;
-    form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-    form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "a.txt\r\nb.txt\r\nc.txt"},
-                                         {u"F0", Container(std::string(300000, 'a'))},
-                                         {u"F1", Container("b")},
-                                         {u"F2", Container("c")}});
+    PayloadSet(form, {{u"INSTALLSCRIPT", "a.txt\r\nb.txt\r\nc.txt"},
+                      {u"F0", Container(std::string(300000, 'a'))},
+                      {u"F1", Container("b")},
+                      {u"F2", Container("c")}});
     form.InstallScriptLoad();
     const Text folder = ScratchFolder();
     // A folder where the file should go: the file cannot take its place.
@@ -149,11 +151,10 @@ TEST(FilesExtract, AFileNamedLikeAnotherFilesPartIsKept) {
   // Each file is written aside before it takes its place: an entry named like that file
   // aside, written just before, and a file of the user's with such a name both stay as they are.
   TForm1 form;
-  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-  form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "x.part\r\nx\r\ny\r\n"},
-                                       {u"F0", Container("x.part's own")},
-                                       {u"F1", Container("x")},
-                                       {u"F2", Container("y")}});
+  PayloadSet(form, {{u"INSTALLSCRIPT", "x.part\r\nx\r\ny\r\n"},
+                    {u"F0", Container("x.part's own")},
+                    {u"F1", Container("x")},
+                    {u"F2", Container("y")}});
   form.InstallScriptLoad();
   const Text folder = ScratchFolder();
   ASSERT_TRUE(testsupport::FileWrite(folder + u"\\y.part", "the user's"));
@@ -168,8 +169,7 @@ TEST(FilesExtract, AFileNamedLikeAnotherFilesPartIsKept) {
 
 TEST(FilesExtract, AnEmptyScriptStops) {
   TForm1 form;
-  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-  form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", "// only comments\r\n\r\n// and nothing else\r\n"}});
+  PayloadSet(form, {{u"INSTALLSCRIPT", "// only comments\r\n\r\n// and nothing else\r\n"}});
   form.InstallScriptLoad();
   EXPECT_EQ(form.FilesList.Count(), 0);
   try {
@@ -225,8 +225,7 @@ TEST(FilesExtract, MoreFilesThanThreadsWithFailuresBetweenThemWritesTheOthers) {
   resources.push_back({u"INSTALLSCRIPT", script});
   resources.push_back({kPayloadChecksumsResource, Checksums(script, plain)});
   TForm1 form;
-  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-  form.ResourceModule = PayloadModule(resources);
+  PayloadSet(form, resources);
   form.InstallScriptLoad();
   const Text folder = ScratchFolder();
   EXPECT_FALSE(form.FilesExtract(folder));
@@ -257,8 +256,7 @@ TEST(FilesExtract, FilesTooLargeToBeDecodedTogetherAreAllWrittenWithTheSmallOnes
   resources.push_back({u"INSTALLSCRIPT", script});
   resources.push_back({kPayloadChecksumsResource, Checksums(script, plain)});
   TForm1 form;
-  form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-  form.ResourceModule = PayloadModule(resources);
+  PayloadSet(form, resources);
   form.InstallScriptLoad();
   const Text folder = ScratchFolder();
   EXPECT_TRUE(form.FilesExtract(folder));
@@ -276,8 +274,7 @@ TEST(FilesExtract, ChecksumsThatMatchAreAcceptedAndAnInstallerWithoutThemExtract
         {u"INSTALLSCRIPT", script}, {u"F0", Container("a")}, {u"F1", StoredContainer("bb")}};
     if (withChecksums) resources.push_back({kPayloadChecksumsResource, Checksums(script, {"a", "bb"})});
     TForm1 form;
-    form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-    form.ResourceModule = PayloadModule(resources);
+    PayloadSet(form, resources);
     form.InstallScriptLoad();
     const Text folder = ScratchFolder();
     EXPECT_TRUE(form.FilesExtract(folder));
@@ -302,11 +299,10 @@ TEST(InstallScript, ADamagedScriptRaisesBeforeAnythingIsListed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     TForm1 form;
-    form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-    form.ResourceModule = PayloadModule({{u"INSTALLSCRIPT", c.Script},
-                                         {u"F0", Container("a")},
-                                         {u"F1", Container("b")},
-                                         {kPayloadChecksumsResource, c.Sums}});
+    PayloadSet(form, {{u"INSTALLSCRIPT", c.Script},
+                      {u"F0", Container("a")},
+                      {u"F1", Container("b")},
+                      {kPayloadChecksumsResource, c.Sums}});
     EXPECT_THROW(form.InstallScriptLoad(), Exception);
     EXPECT_EQ(form.FilesList.Count(), 0);
   }
@@ -335,8 +331,7 @@ TEST(FilesExtract, AByteFlippedAnywhereInTheContainersNeverWritesAWrongFile) {
         resources.push_back({u"F" + T(std::to_string(k)), bytes});
       }
       TForm1 form;
-      form.tmrExecute->EnabledSet(false);  // the extraction alone, not the installation sequence
-      form.ResourceModule = PayloadModule(resources);
+      PayloadSet(form, resources);
       form.InstallScriptLoad();
       const Text folder = ScratchFolder();
       const bool ok = form.FilesExtract(folder);

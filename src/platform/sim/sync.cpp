@@ -54,6 +54,12 @@ void Pause() {
 #endif
 }
 
+// Takes a free section (LockCount 0 -> 1); else false, with the count seen in aSeen.
+bool Take(win::CRITICAL_SECTION* cs, win::LONG& aSeen) {
+  aSeen = 0;
+  return __atomic_compare_exchange_n(&cs->LockCount, &aSeen, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED);
+}
+
 void OwnerSet(win::CRITICAL_SECTION* cs, DWORD aTid) {
   std::atomic_ref<win::HANDLE>(cs->OwningThread)
       .store(reinterpret_cast<win::HANDLE>(static_cast<win::ULONG_PTR>(aTid)), std::memory_order_relaxed);
@@ -76,19 +82,16 @@ void EnterCriticalSection(LPCRITICAL_SECTION cs) {
     ++cs->RecursionCount;
     return;
   }
-  LONG c = 0;
-  if (!__atomic_compare_exchange_n(&cs->LockCount, &c, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
-    // As Windows does on a machine of several processors, spin a little first: a section held
-    // for a few instructions is free again long before a sleep and a wake-up would be over.
-    for (int spin = 0; spin < kSpinCount && c != 2; ++spin) {
-      Pause();
-      c = __atomic_load_n(&cs->LockCount, __ATOMIC_RELAXED);
-      if (c == 0 && __atomic_compare_exchange_n(&cs->LockCount, &c, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
-        OwnerSet(cs, me);
-        cs->RecursionCount = 1;
-        return;
-      }
-    }
+  LONG c;
+  bool taken = Take(cs, c);
+  // As Windows does on a machine of several processors, spin a little first: a section held
+  // for a few instructions is free again long before a sleep and a wake-up would be over.
+  for (int spin = 0; !taken && c != 2 && spin < kSpinCount; ++spin) {
+    Pause();
+    c = __atomic_load_n(&cs->LockCount, __ATOMIC_RELAXED);
+    taken = c == 0 && Take(cs, c);
+  }
+  if (!taken) {
     if (c != 2) c = __atomic_exchange_n(&cs->LockCount, 2, __ATOMIC_ACQUIRE);
     while (c != 0) {
       Futex(&cs->LockCount, FUTEX_WAIT_PRIVATE, 2, nullptr);
@@ -105,8 +108,8 @@ BOOL TryEnterCriticalSection(LPCRITICAL_SECTION cs) {
     ++cs->RecursionCount;
     return TRUE;
   }
-  LONG c = 0;
-  if (!__atomic_compare_exchange_n(&cs->LockCount, &c, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) return FALSE;
+  LONG c;
+  if (!Take(cs, c)) return FALSE;
   OwnerSet(cs, me);
   cs->RecursionCount = 1;
   return TRUE;
