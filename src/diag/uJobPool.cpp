@@ -28,11 +28,17 @@ struct TJobPoolStartUp {
 };
 TJobPoolStartUp JobPoolStartUp ORV_UNIT_INIT(unitorder::kJobPool);
 
-// Holds the pool lock for a scope, also when an alert raises.
+// Holds the pool lock for a scope, also when an alert raises. A thread that holds it already
+// goes on with the holding it has: the pool's operations call each other, and each nested
+// acquisition would be one more entry in the lock log for nothing.
 class TPoolLock {
  public:
-  explicit TPoolLock(TJobPool* aPool) : FPool(aPool) { FPool->Lock(); }
-  ~TPoolLock() { FPool->UnLock(); }
+  explicit TPoolLock(TJobPool* aPool) : FPool(aPool->LockGet()->IsTakenByCurrentThread() ? nullptr : aPool) {
+    if (FPool) FPool->Lock();
+  }
+  ~TPoolLock() {
+    if (FPool) FPool->UnLock();
+  }
   TPoolLock(const TPoolLock&) = delete;
   TPoolLock& operator=(const TPoolLock&) = delete;
 
@@ -70,12 +76,12 @@ TJobEvent::~TJobEvent() { Event->DeReference(); }
 
 // ---- TJob ------------------------------------------------------------------------------------
 
-TJob::TJob(TJobPool* aPool) : FPool(aPool) {
-  TPoolLock lock(FPool);
-  Id = ++FPool->LastJobId;
-}
+TJob::TJob(TJobPool* aPool) : FPool(aPool) { Id = FPool->LastJobId.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 TJob::~TJob() {
+  // Nobody else can reach a job that is being destroyed, so what is left to signal is read
+  // without the lock; most jobs have nothing.
+  if (!Events && OnCompleted.IsEmpty()) return;
   TPoolLock lock(FPool);
   try {
     EventsCall(jetOnCompletion);
@@ -287,10 +293,13 @@ void TJobGroup::Add(std::unique_ptr<TJob> aJob) {
   TDateTime start = aJob->RunNotEarlierThan;
   // The queue is ordered (jobs to run at once, then delayed ones by start time), so the place
   // is found by halving: a long queue of jobs to run at once costs nothing to append to.
-  auto it = std::partition_point(Jobs.begin(), Jobs.end(), [start](const std::unique_ptr<TJob>& j) {
+  auto before = [start](const std::unique_ptr<TJob>& j) {
     return !(j->RunNotEarlierThan != 0 && !(j->RunNotEarlierThan < start));
-  });
-  Jobs.insert(it, std::move(aJob));
+  };
+  if (Jobs.empty() || before(Jobs.back()))
+    Jobs.push_back(std::move(aJob));
+  else
+    Jobs.insert(std::partition_point(Jobs.begin(), Jobs.end(), before), std::move(aJob));
   FPool->NewJobAlert(this);
 }
 
@@ -899,6 +908,8 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
   const bool main = aJobThread == nullptr;
   aMsTillNextJob = kNoJobKnown;
   TJobGroup* current = main ? FMainGroup : aJobThread->FGroupLast;
+  // A job that ran to its end is freed outside the lock, while the next one runs.
+  std::unique_ptr<TJob> finished;
   while (Active) {
     if (main) {
       MainThreadProcessMessages = true;
@@ -930,7 +941,12 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
         JobInMainThread = j;
       } else {
         aJobThread->Job = j;
-        if (!j->NoLogging) aJobThread->SetName(u"Job: " + j->Name);
+        // A worker that goes from job to job of the same name keeps the name it has.
+        if (!j->NoLogging && !(aJobThread->FNamedForJob && aJobThread->FJobName == j->Name)) {
+          aJobThread->SetName(u"Job: " + j->Name);
+          aJobThread->FJobName = j->Name;
+          aJobThread->FNamedForJob = true;
+        }
       }
       j->JobThread = aJobThread;
       group->SimultaneousJobsCurrent += 1;
@@ -938,10 +954,15 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
         CreateThreads();
         SetNewWatchThread();
       }
+      // The list of calls of the job freed last holds memory for this one's.
+      if (finished) j->FnList.swap(finished->FnList);
       j->FnToCallPrepare();
-      FLock->TempUnLockAll();
+      // The lock goes for the run, all of this thread's holdings of it, and comes back as it was.
+      const int held = FLock->TakenCountGet();
+      for (int i = 0; i < held; ++i) FLock->Release();
+      finished.reset();
       j->ExecuteFns();
-      FLock->TempReLockAll();
+      for (int i = 0; i < held; ++i) FLock->Acquire();
       j->PerformanceCalculateAverages();
       j->EventsCall(jetOnCompletion);
       const bool groupAlive = GroupExists(group);
@@ -949,10 +970,9 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
       if (main) {
         JobInMainThread = nullptr;
       } else {
-        aJobThread->Job = nullptr;
         // The idle name is given when the thread stops finding jobs (below): a worker that
         // goes from job to job keeps the name of its job, and a name costs a system call.
-        if (!j->NoLogging) aJobThread->FNamedForJob = true;
+        aJobThread->Job = nullptr;
       }
       const bool again = j->IsRepetetive() || j->Params.HasKey(kJobNextDelay);
       if (again && !j->Aborted && groupAlive) {
@@ -966,7 +986,7 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
         j->RunNotEarlierThan = JobPoolNow() + static_cast<double>(std::max<std::int64_t>(delay, 0)) / kMsPerDay;
         group->Add(std::move(job));
       }
-      job.reset();
+      finished = std::move(job);
     } else {
       if (next != DateTimeNever()) {
         // At least a millisecond: a job due in less would otherwise have the thread spin with

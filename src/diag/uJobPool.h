@@ -18,6 +18,7 @@
 // run without it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -262,15 +263,18 @@ class TJobHandler {
   TJobGroup* Group = nullptr;  // own group; none: the nearest ancestor's applies
   TJobHandler* Parent = nullptr;
   std::vector<std::unique_ptr<TJobHandler>> Children;
+  TJobHandlerType HandlerType = jhGeneric;
+  bool IsRemoving = false;  // new jobs for it are dropped
+  // The statistics, written after every run, lie on lines of their own: queueing reads the
+  // fields above all the time.
   static constexpr std::int64_t kMinStart = INT64_MAX;
-  std::int64_t TimeMin = kMinStart, TimeMax = 0, TimeTotal = 0;
+  alignas(64) std::int64_t TimeMin = kMinStart;
+  std::int64_t TimeMax = 0, TimeTotal = 0;
   std::int64_t KernelTimeMin = kMinStart, KernelTimeMax = 0, KernelTimeTotal = 0;
   std::int64_t UserModeTimeMin = kMinStart, UserModeTimeMax = 0, UserModeTimeTotal = 0;
   std::int64_t CyclesMin = kMinStart, CyclesMax = 0, CyclesTotal = 0;
   std::int64_t RunsCount = 0;
   double TimeAverageLast100 = 0;
-  TJobHandlerType HandlerType = jhGeneric;
-  bool IsRemoving = false;  // new jobs for it are dropped
 
   // Sub-handlers, appended to Children; each returns the new child.
   TJobHandler* AddGenericHandler(const Text& aName);
@@ -329,7 +333,7 @@ class TJobHandler {
   void ConstructFnListOf(TJob& aJob);
   bool IsInSubtreeOf(const TJobHandler* aAncestor) const;
 
-  TJobPool* FPool = nullptr;
+  alignas(64) TJobPool* FPool = nullptr;
 };
 
 // ---- TJobPool --------------------------------------------------------------------------------
@@ -353,6 +357,7 @@ class TJobThread : public TThreadEx {
   TJobPool* JobPool;
   TJobGroup* FGroupLast = nullptr;  // the group examined last
   bool FNamedForJob = false;         // carries a job's name, not yet "JobPool [Idle]"
+  Text FJobName;                     // that job's name
 };
 
 // The start-up service (module "uJobPool", needs "uThreadSync"). Created blank by the
@@ -454,8 +459,10 @@ class TJobPool : public TUnit {
   TJob* JobInMainThread = nullptr;
   bool MainThreadProcessingScheduled = false;
   bool MainThreadProcessMessages = false;
-  std::int64_t LastJobId = 0;
-  TJobFn OnBeforeJobExecute;
+  // The newest job's id; taken without the lock, on a line of its own (workers read the
+  // fields around it all the time).
+  alignas(64) std::atomic<std::int64_t> LastJobId{0};
+  alignas(64) TJobFn OnBeforeJobExecute;
   TJobExceptionFn OnJobException;
   TEvent* ShutdownEvent = nullptr;
   TProcedureOfObject HangDetectionIsAliveFn;

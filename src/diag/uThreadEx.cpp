@@ -100,7 +100,12 @@ void TThreadEx::Execute() {
     win::DWORD interval = Interval.load();
     if (interval > 0 && !FSkipNextDelay.load()) {
       IsSleeping.store(true);
-      if (AlertEvent->Wait(interval)) AlertEvent->ResetEvent();
+      if (AlertEvent->Wait(interval)) {
+        // Reset before the pending mark goes: an alert in between finds it still pending and
+        // is met by the step that follows (which starts after it).
+        AlertEvent->ResetEvent();
+        FAlertPending.exchange(false, std::memory_order_acq_rel);
+      }
       IsSleeping.store(false);
     }
     FSkipNextDelay.store(false);

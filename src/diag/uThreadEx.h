@@ -42,8 +42,12 @@ class TThreadEx : public TThread {
   bool IsStarted() const { return ThreadId.load() != 0; }
   // The sleep after the current step is skipped once.
   void SkipNextDelay() { FSkipNextDelay.store(true); }
-  // Wakes the sleeping thread at once; a running one skips its next sleep.
-  void Alert() { AlertEvent->SetEvent(); }
+  // Wakes the sleeping thread at once; a running one skips its next sleep. An alert that
+  // finds one pending (the event set, or the thread woken and not yet at its next step) adds
+  // nothing to it, so alerting a busy thread over and over costs no system call.
+  void Alert() {
+    if (!FAlertPending.exchange(true, std::memory_order_acq_rel)) AlertEvent->SetEvent();
+  }
   void SetName(const Text& aName);
   Text NameGet();
 
@@ -77,4 +81,5 @@ class TThreadEx : public TThread {
   std::mutex FNameLock;
   Text FName;  // under FNameLock
   std::atomic<bool> FSkipNextDelay{false};
+  std::atomic<bool> FAlertPending{false};
 };

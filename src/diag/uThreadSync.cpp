@@ -133,12 +133,19 @@ void TLockController::LockAcquireCheck(TLock* aLock, win::DWORD aThreadId) {
   }
 }
 
+std::int64_t TLockController::LockOperationIdNext() {
+  return LockOperationsLastId.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 // Called by the owner, holding aLock.
-void TLockController::LockOperationAdd(TLock* aLock, win::DWORD aThreadId) {
-  std::int64_t id = LockOperationsLastId.fetch_add(1, std::memory_order_relaxed) + 1;
+void TLockController::LockOperationAdd(TLock* aLock, std::int64_t aId) {
+  const std::int64_t id = aId;
   int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
-  // Odd while being changed; the read-modify-write keeps the writes below after it.
-  aLock->FLogSeq.fetch_add(1, std::memory_order_acq_rel);
+  // Odd while being changed. Only the owner writes the log, so plain stores do; the fence
+  // keeps the writes below after the odd value.
+  const std::uint32_t seq = aLock->FLogSeq.load(std::memory_order_relaxed);
+  aLock->FLogSeq.store(seq + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
   if (depth < TLock::kLogInline) {
     aLock->FLogIds[depth].store(id, std::memory_order_relaxed);
   } else {
@@ -146,20 +153,22 @@ void TLockController::LockOperationAdd(TLock* aLock, win::DWORD aThreadId) {
     aLock->FLogOverflow.push_back(id);
   }
   aLock->FLogDepth.store(depth + 1, std::memory_order_relaxed);
-  aLock->FLogSeq.fetch_add(1, std::memory_order_release);
+  aLock->FLogSeq.store(seq + 2, std::memory_order_release);
 }
 
 // Called by the owner, holding aLock: its newest entry goes.
 void TLockController::LockOperationRemove(TLock* aLock, win::DWORD aThreadId) {
   int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
   if (depth == 0) return;
-  aLock->FLogSeq.fetch_add(1, std::memory_order_acq_rel);
+  const std::uint32_t seq = aLock->FLogSeq.load(std::memory_order_relaxed);
+  aLock->FLogSeq.store(seq + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
   if (depth > TLock::kLogInline) {
     TGuard g(this);
     if (!aLock->FLogOverflow.empty()) aLock->FLogOverflow.pop_back();
   }
   aLock->FLogDepth.store(depth - 1, std::memory_order_relaxed);
-  aLock->FLogSeq.fetch_add(1, std::memory_order_release);
+  aLock->FLogSeq.store(seq + 2, std::memory_order_release);
 }
 
 void TLockController::SetLockSequence(TLock* aFirstLock, TLock* aSecondLock) {
@@ -258,6 +267,12 @@ void TLock::Acquire() {
   win::DWORD me = CurrentThreadId();
   TLockController* c = Controller();
   if (c && FInHierarchy.load(std::memory_order_acquire)) c->LockAcquireCheck(this, me);
+  // The log's id is taken before the section: the counter is shared by every thread, and
+  // fetching it while holding the section would keep the section held for that much longer.
+  // Ids still grow with each thread's acquisitions, which is what the release after a failed
+  // job goes by.
+  const bool logged = !IsHighPerformanceLock && c && FRegistered.load(std::memory_order_relaxed);
+  const std::int64_t id = logged ? c->LockOperationIdNext() : 0;
   // Listed as waiting only while really blocked; a failed check leaves no entry behind.
   if (!win::TryEnterCriticalSection(&FSection)) {
     WaitingThreadListLock.Enter();
@@ -270,7 +285,7 @@ void TLock::Acquire() {
     WaitingThreadListLock.Leave();
   }
   TakenCount.store(TakenCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  if (!IsHighPerformanceLock && c && FRegistered.load(std::memory_order_relaxed)) c->LockOperationAdd(this, me);
+  if (logged) c->LockOperationAdd(this, id);
 }
 
 void TLock::Release() {
@@ -297,17 +312,13 @@ bool TLock::TryEnter() {
 }
 
 bool TLock::TempUnLockAll() {
-  if (!TryEnter()) return false;
-  int n = TakenCountGet() - 1;
-  bool result = false;
-  if (n > 0) {
-    if (!TempUnlocks) TempUnlocks = std::make_unique<std::vector<TLockTakenCountPerThread>>();
-    TempUnlocks->push_back({CurrentThreadId(), n});
-    for (int i = 0; i < n; ++i) Release();
-    result = true;
-  }
-  Release();
-  return result;
+  // Only the owner finds itself as the owner: another thread's holding is not touched.
+  if (!IsTakenByCurrentThread()) return false;
+  int n = TakenCountGet();
+  if (!TempUnlocks) TempUnlocks = std::make_unique<std::vector<TLockTakenCountPerThread>>();
+  TempUnlocks->push_back({CurrentThreadId(), n});
+  for (int i = 0; i < n; ++i) Release();
+  return true;
 }
 
 void TLock::TempReLockAll() {
@@ -328,7 +339,9 @@ void TLock::TempReLockAll() {
   for (int i = 1; i < n; ++i) Acquire();
 }
 
-bool TLock::IsTakenByCurrentThread() { return TakenCountGet() > 0 && OwnerGet() == CurrentThreadId(); }
+// Only the owner writes its own id into the section, and it holds a count from the moment it
+// entered the section to the moment it leaves it, so the owner alone decides.
+bool TLock::IsTakenByCurrentThread() { return OwnerGet() == CurrentThreadId(); }
 
 std::vector<win::DWORD> TLock::WaitingThreadsGet() {
   WaitingThreadListLock.Enter();

@@ -73,24 +73,28 @@ class TLock : public TCriticalSection {
 
  private:
   friend class TLockController;
-  std::atomic<int> TakenCount{0};  // written by the owner only, read by anyone
-  std::vector<win::DWORD> WaitingThreadList;
-  TCriticalSection WaitingThreadListLock;
-  std::unique_ptr<std::vector<TLockTakenCountPerThread>> TempUnlocks;  // under this lock
+  // Read on every acquisition, seldom written: apart from what the owner writes.
   // Has a place in LocksHierarchy: the check is skipped at once for locks that have none.
   std::atomic<bool> FInHierarchy{false};
   // In the controller's TakenLocksList: only such locks are logged.
   std::atomic<bool> FRegistered{false};
+  // Written by the owner on every acquisition and release, one line of their own, apart from
+  // the section's word that waiting threads poll and from the fields the acquirer reads.
+  alignas(64) std::atomic<int> TakenCount{0};  // written by the owner only, read by anyone
   // The log ids of the owner's logged holdings, oldest first: FLogDepth of them, the first
   // kLogInline here, deeper ones in FLogOverflow (under the controller's lock). Written by
   // the owner only.
-  static constexpr int kLogInline = 8;
-  std::atomic<std::int64_t> FLogIds[kLogInline] = {};
-  std::vector<std::int64_t> FLogOverflow;
   std::atomic<int> FLogDepth{0};
   // Even while the log is still, odd while its owner changes it: readers check it before and
   // after reading the log.
   std::atomic<std::uint32_t> FLogSeq{0};
+  static constexpr int kLogInline = 6;
+  std::atomic<std::int64_t> FLogIds[kLogInline] = {};
+  // Written only while threads wait for the lock, or around waits.
+  alignas(64) std::vector<win::DWORD> WaitingThreadList;
+  TCriticalSection WaitingThreadListLock;
+  std::unique_ptr<std::vector<TLockTakenCountPerThread>> TempUnlocks;  // under this lock
+  std::vector<std::int64_t> FLogOverflow;
 };
 
 
@@ -127,7 +131,9 @@ class TLockController : public TUnit {
   class TGuard;
 
   void LockAcquireCheck(TLock* aLock, win::DWORD aThreadId);
-  void LockOperationAdd(TLock* aLock, win::DWORD aThreadId);
+  // The id of the next logged acquisition.
+  std::int64_t LockOperationIdNext();
+  void LockOperationAdd(TLock* aLock, std::int64_t aId);
   void LockOperationRemove(TLock* aLock, win::DWORD aThreadId);
   void LockRegister(TLock* aLock);
   void LockUnregister(TLock* aLock);

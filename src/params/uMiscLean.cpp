@@ -366,7 +366,10 @@ Text DateTimeToFileNameText(TDateTime aValue) {
   return r;
 }
 
-TDateTime DateTimeNever() { return DateTimeEncode(9999, 1, 1); }
+TDateTime DateTimeNever() {
+  static const TDateTime kNever = DateTimeEncode(9999, 1, 1);  // schedulers ask on every pass
+  return kNever;
+}
 
 // ---- Other -----------------------------------------------------------------------------
 

@@ -16,6 +16,7 @@
 #include "platform/sim/machine.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
+#include "platform/sim/threadcycles.h"
 
 namespace win {
 
@@ -82,6 +83,7 @@ DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD dwErrCode) { tLastError = dwErrCode; }
 
 void Sleep(DWORD dwMilliseconds) {
+  sim::TThreadBlocked blocked;
   std::this_thread::sleep_for(std::chrono::milliseconds(sim::ClockRealMs(dwMilliseconds)));
 }
 // The process's clock (sim/clock.h): the host's, plus what a virtual clock has skipped.

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/win32api.h"
+#include "platform/sim/threadcycles.h"
 
 namespace sim {
 
@@ -113,6 +114,7 @@ win::DWORD WaitObjects(const std::vector<std::shared_ptr<KernelObject>>& aObject
     waiter.Woken = false;
     Clock::time_point until = infinite ? Clock::time_point::max() : deadline;
     if (poll) until = std::min(until, now + std::chrono::milliseconds(1));
+    sim::TThreadBlocked blocked;
     if (until == Clock::time_point::max())
       waiter.Wake.wait(lk, [&] { return waiter.Woken; });
     else

@@ -18,6 +18,7 @@
 #include "platform/sim/clock.h"
 #include "platform/sim/windows.h"
 #include "platform/win32api.h"
+#include "platform/sim/threadcycles.h"
 
 namespace win {
 
@@ -162,6 +163,7 @@ BOOL GetMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) 
       case Take::None: break;
     }
     if (!nextDue) {
+      sim::TThreadBlocked blocked;
       s.Changed.wait(g);
       continue;
     }
@@ -172,6 +174,7 @@ BOOL GetMessageW(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) 
       sim::VirtualClockAdvance(*nextDue - now);
       continue;
     }
+    sim::TThreadBlocked blocked;
     s.Changed.wait_for(g, std::chrono::milliseconds(sim::ClockRealMs(static_cast<DWORD>(std::min<ULONGLONG>(*nextDue - now, 0xFFFFFFFE)))));
   }
 }
@@ -275,6 +278,7 @@ LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, U
     auto allDone = [&] { return std::all_of(sent.begin(), sent.end(), [](auto& m) { return m->Done; }); };
     while (!allDone()) {
       if (SentAnswerLocked(s, g)) continue;
+      sim::TThreadBlocked blocked;
       if (s.Changed.wait_until(g, deadline) == std::cv_status::timeout) break;
     }
     for (auto& m : sent)
@@ -299,6 +303,7 @@ LRESULT SendMessageTimeoutW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, U
     // Messages sent to this thread meanwhile are answered: two threads sending to each other
     // do not lock up.
     if (SentAnswerLocked(s, g)) continue;
+    sim::TThreadBlocked blocked;
     if (uTimeout == INFINITE) {
       s.Changed.wait(g);
     } else if (s.Changed.wait_until(g, deadline) == std::cv_status::timeout && !sent->Done) {

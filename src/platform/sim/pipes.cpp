@@ -34,6 +34,7 @@
 #include "platform/sim/machine.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
+#include "platform/sim/threadcycles.h"
 
 namespace sim {
 
@@ -101,6 +102,7 @@ bool SendAll(int aFd, const char* aData, size_t aSize, int& aErrno) {
 char ByteRead(int aFd, int aTimeoutMs) {
   pollfd p{aFd, POLLIN, 0};
   int r;
+  sim::TThreadBlocked blocked;
   do r = ::poll(&p, 1, aTimeoutMs);
   while (r < 0 && errno == EINTR);
   char c = 0;
@@ -354,7 +356,10 @@ BOOL ConnectNamedPipe(HANDLE hNamedPipe, OVERLAPPED* lpOverlapped) {
   std::unique_lock<std::mutex> lock(server->S->Lock);
   if (server->S->Connected) return sim::Fail(ERROR_PIPE_CONNECTED, FALSE);
   server->S->Listening = true;
-  server->S->Changed.wait(lock, [&] { return server->S->Connected || server->S->Stop; });
+  {
+    sim::TThreadBlocked blocked;
+    server->S->Changed.wait(lock, [&] { return server->S->Connected || server->S->Stop; });
+  }
   if (!server->S->Connected) return sim::Fail(ERROR_BROKEN_PIPE, FALSE);
   return TRUE;
 }
@@ -388,6 +393,7 @@ BOOL WaitNamedPipeW(LPCWSTR lpNamedPipeName, DWORD nTimeOut) {
     if (p == sim::Probe::Absent) return sim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
     auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     if (timeout != NMPWAIT_WAIT_FOREVER && waited >= static_cast<long long>(timeout)) return sim::Fail(ERROR_SEM_TIMEOUT, FALSE);
+    sim::TThreadBlocked blocked;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }

@@ -14,6 +14,7 @@
 #include "platform/sim/tables.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
+#include "platform/sim/threadcycles.h"
 
 namespace sim {
 
@@ -35,7 +36,10 @@ bool ProcessObject::WaitExit(win::DWORD aMilliseconds) const {
     if (aMilliseconds != win::INFINITE &&
         std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(aMilliseconds))
       return false;
-    std::this_thread::sleep_for(pause);
+    {
+      sim::TThreadBlocked blocked;
+      std::this_thread::sleep_for(pause);
+    }
     if (pause < std::chrono::milliseconds(10)) pause *= 2;
   }
 }

@@ -30,6 +30,7 @@
 #include "platform/sim/machine.h"
 #include "platform/utf.h"
 #include "platform/win32api.h"
+#include "platform/sim/threadcycles.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ void EnterCriticalSection(LPCRITICAL_SECTION cs) {
   if (!taken) {
     if (c != 2) c = __atomic_exchange_n(&cs->LockCount, 2, __ATOMIC_ACQUIRE);
     while (c != 0) {
+      sim::TThreadBlocked blocked;
       Futex(&cs->LockCount, FUTEX_WAIT_PRIVATE, 2, nullptr);
       c = __atomic_exchange_n(&cs->LockCount, 2, __ATOMIC_ACQUIRE);
     }
@@ -304,6 +306,7 @@ class SharedEvent : public EventObject {
         pts = &ts;
       }
       // Shared between processes: not a private futex.
+      sim::TThreadBlocked blocked;
       Futex(&FBlock->Sequence, FUTEX_WAIT, seq, pts);
     }
   }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/win32api.h"
+#include "platform/sim/threadcycles.h"
 
 namespace win {
 
@@ -97,9 +98,7 @@ BOOL QueryThreadCycleTime(HANDLE ThreadHandle, ULONGLONG* CycleTime) {
     SetLastError(998);  // ERROR_NOACCESS
     return FALSE;
   }
-  timespec t{};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  *CycleTime = static_cast<ULONGLONG>(t.tv_sec) * 1000000000ULL + static_cast<ULONGLONG>(t.tv_nsec);
+  *CycleTime = sim::ThreadCyclesGet();
   return TRUE;
 }
 
