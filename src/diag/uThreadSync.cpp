@@ -12,8 +12,11 @@ TLockController* LockController = nullptr;
 namespace {
 
 // The id of the calling thread, asked of the system once per thread: locks ask on every call.
+// Constant-initialised: no guard on each read.
+thread_local win::DWORD tThreadId = 0;
 win::DWORD CurrentThreadId() {
-  thread_local win::DWORD id = win::GetCurrentThreadId();
+  win::DWORD id = tThreadId;
+  if (id == 0) id = tThreadId = win::GetCurrentThreadId();
   return id;
 }
 
@@ -116,13 +119,13 @@ void TLockController::LockUnregister(TLock* aLock) {
 }
 
 void TLockController::LockAcquireCheck(TLock* aLock, win::DWORD aThreadId) {
-  if (aLock->OwnerGet() == aThreadId) return;  // re-entry
+  if (aLock->FOwner.load(std::memory_order_relaxed) == aThreadId) return;  // re-entry
   TGuard g(this);
   if (!g.Active()) return;
   int newPos = LockPosition(aLock);
   if (newPos == 0) return;
   for (TLock* held : TakenLocksList) {
-    if (held == aLock || held->OwnerGet() != aThreadId) continue;
+    if (held == aLock || held->FOwner.load(std::memory_order_relaxed) != aThreadId) continue;
     if (LockPosition(held) > newPos)
       LockControllerError(u"Attempt to acquire a lock violating lock taking sequence. Taken lock: " +
                           LockDescribe(held) + u". New lock: " + LockDescribe(aLock) + u".");
@@ -233,7 +236,7 @@ std::vector<TLockOperation> TLockController::LockOperationsGet() {
       if (before & 1) continue;
       // Acquire loads: the second look at the sequence cannot move before them.
       const int depth = l->FLogDepth.load(std::memory_order_acquire);
-      const win::DWORD owner = l->OwnerGet();
+      const win::DWORD owner = l->FOwner.load(std::memory_order_acquire);
       for (int i = 0; i < depth && i < TLock::kLogInline; ++i)
         mine.push_back({l->FLogIds[i].load(std::memory_order_acquire), l, owner});
       if (depth > TLock::kLogInline)
@@ -284,18 +287,21 @@ void TLock::Acquire() {
     if (it != WaitingThreadList.end()) WaitingThreadList.erase(it);
     WaitingThreadListLock.Leave();
   }
-  TakenCount.store(TakenCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  const int taken = TakenCount.load(std::memory_order_relaxed) + 1;
+  if (taken == 1) FOwner.store(me, std::memory_order_relaxed);
+  TakenCount.store(taken, std::memory_order_relaxed);
   if (logged) c->LockOperationAdd(this, id);
 }
 
 void TLock::Release() {
   win::DWORD me = CurrentThreadId();
   // A thread that does not hold the lock must not count it down or leave it for the owner.
-  if (TakenCount.load(std::memory_order_relaxed) == 0 || OwnerGet() != me)
-    throw Exception(u"Releasing a lock, which is not acquired");
+  const int taken = TakenCount.load(std::memory_order_relaxed);
+  if (taken == 0 || FOwner.load(std::memory_order_relaxed) != me) throw Exception(u"Releasing a lock, which is not acquired");
   if (!IsHighPerformanceLock && FRegistered.load(std::memory_order_relaxed))
     if (TLockController* c = Controller()) c->LockOperationRemove(this, me);
-  TakenCount.store(TakenCount.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+  TakenCount.store(taken - 1, std::memory_order_relaxed);
+  if (taken == 1) FOwner.store(0, std::memory_order_release);
   win::LeaveCriticalSection(&FSection);
 }
 
@@ -339,9 +345,9 @@ void TLock::TempReLockAll() {
   for (int i = 1; i < n; ++i) Acquire();
 }
 
-// Only the owner writes its own id into the section, and it holds a count from the moment it
-// entered the section to the moment it leaves it, so the owner alone decides.
-bool TLock::IsTakenByCurrentThread() { return OwnerGet() == CurrentThreadId(); }
+// Only the holder writes its own id there, so a match is an answer without a look at the
+// section, whose word the threads waiting for it keep reading.
+bool TLock::IsTakenByCurrentThread() { return FOwner.load(std::memory_order_relaxed) == CurrentThreadId(); }
 
 std::vector<win::DWORD> TLock::WaitingThreadsGet() {
   WaitingThreadListLock.Enter();

@@ -81,6 +81,9 @@ class TLock : public TCriticalSection {
   // Written by the owner on every acquisition and release, one line of their own, apart from
   // the section's word that waiting threads poll and from the fields the acquirer reads.
   alignas(64) std::atomic<int> TakenCount{0};  // written by the owner only, read by anyone
+  // The holder's thread id while TakenCount > 0, else 0: set before the first log entry and
+  // cleared after the last one went.
+  std::atomic<win::DWORD> FOwner{0};
   // The log ids of the owner's logged holdings, oldest first: FLogDepth of them, the first
   // kLogInline here, deeper ones in FLogOverflow (under the controller's lock). Written by
   // the owner only.
