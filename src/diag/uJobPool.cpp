@@ -614,16 +614,17 @@ void TJobHandler::RemoveHandler(TJobHandler* aHandler) {
         running = true;
       }
       if (!running) break;
-      TLock* poolLock = FPool->LockGet();
-      poolLock->TempUnLockAll();
+      FPool->TempUnLock();
       win::Sleep(10);
-      poolLock->TempReLockAll();
+      FPool->TempReLock();
     }
   }
   if (FPool == JobPool) {
     if (JobHandlerMain && JobHandlerMain->IsInSubtreeOf(aHandler)) JobHandlerMain = nullptr;
     if (JobHandlerAsync && JobHandlerAsync->IsInSubtreeOf(aHandler)) JobHandlerAsync = nullptr;
   }
+  // Jobs handed over for it meanwhile meet IsRemoving and are dropped, before it goes.
+  FPool->SubmittedQueue();
   auto& siblings = aHandler->Parent->Children;
   auto it = std::find_if(siblings.begin(), siblings.end(),
                          [aHandler](const std::unique_ptr<TJobHandler>& h) { return h.get() == aHandler; });
@@ -707,7 +708,20 @@ std::unique_ptr<TJob> TJobHandler::JobCreateAndAdd(const Text& aName, const TFle
 }
 
 std::int64_t TJobHandler::JobAdd(std::unique_ptr<TJob> aJob) {
+  // A job without parameters asks nothing of the queues (it merges with none and starts at
+  // once): when another thread holds the lock it is handed over instead of waited for.
+  TLock* poolLock = FPool->LockGet();
+  if (aJob->Params.IsEmpty() && poolLock->TakenCountGet() > 0 && !poolLock->IsTakenByCurrentThread()) {
+    aJob->Handler = this;
+    const std::int64_t id = aJob->Id;
+    FPool->SubmittedPush(std::move(aJob));
+    return id;
+  }
   TPoolLock lock(FPool);
+  return JobAddLocked(std::move(aJob));
+}
+
+std::int64_t TJobHandler::JobAddLocked(std::unique_ptr<TJob> aJob) {
   TJob& job = *aJob;
   job.Handler = this;
   job.SetCorrectHandler();
@@ -801,6 +815,9 @@ void TJobPool::OnDestroy() {
   if (!FLock) return;  // OnCreate never ran
   // Worker threads left running would run on a pool that is gone: they are stopped all the same.
   if (Active || !Threads.empty()) Shutdown();
+  // Jobs still handed over join their queues, and go with them below.
+  Lock();
+  UnLock();
   if (MessageWindowHandle) {
     win::KillTimer(MessageWindowHandle, kMainTimerId);
     MessageWindowFree(MessageWindowHandle);
@@ -819,9 +836,79 @@ void TJobPool::OnDestroy() {
   FLock.reset();
 }
 
-void TJobPool::Lock() { FLock->Acquire(); }
+void TJobPool::Lock() {
+  FLock->Acquire();
+  if (FLock->TakenCountGet() == 1) SubmittedQueue();
+}
 
-void TJobPool::UnLock() { FLock->Release(); }
+void TJobPool::UnLock() {
+  if (FLock->IsTakenByCurrentThread() && FLock->TakenCountGet() == 1)
+    UnLockLast();
+  else
+    FLock->Release();  // raises for a thread that does not hold it
+}
+
+void TJobPool::UnLockLast() {
+  for (;;) {
+    SubmittedQueue();
+    FLock->Release();
+    // A submission that came after the queueing above: its adder saw the lock held and
+    // left it to this thread (the fences make sure one of the two sees the other).
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (!FSubmitted.load(std::memory_order_seq_cst)) return;
+    if (!FLock->TryEnter()) return;  // the next holder queues it when it lets go
+  }
+}
+
+void TJobPool::TempUnLock() {
+  SubmittedQueue();
+  FLock->TempUnLockAll();
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (FSubmitted.load(std::memory_order_seq_cst) && FLock->TryEnter()) UnLockLast();
+}
+
+void TJobPool::TempReLock() {
+  FLock->TempReLockAll();
+  SubmittedQueue();
+}
+
+void TJobPool::SubmittedPush(std::unique_ptr<TJob> aJob) {
+  TJob* job = aJob.release();
+  TJob* head = FSubmitted.load(std::memory_order_relaxed);
+  do {
+    job->FSubmittedNext = head;
+  } while (!FSubmitted.compare_exchange_weak(head, job, std::memory_order_seq_cst, std::memory_order_relaxed));
+  // Jobs were waiting already: whoever answers for them queues this one with them.
+  if (head) return;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Held: its holder sees the list when it lets go. Free: this thread queues it.
+  if (FLock->TakenCountGet() > 0) return;
+  if (FLock->TryEnter()) UnLockLast();
+}
+
+void TJobPool::SubmittedQueue() {
+  if (!FSubmitted.load(std::memory_order_relaxed)) return;
+  TJob* list = FSubmitted.exchange(nullptr, std::memory_order_seq_cst);
+  TJob* ordered = nullptr;  // oldest first
+  while (list) {
+    TJob* next = list->FSubmittedNext;
+    list->FSubmittedNext = ordered;
+    ordered = list;
+    list = next;
+  }
+  while (ordered) {
+    std::unique_ptr<TJob> job(ordered);
+    ordered = ordered->FSubmittedNext;
+    job->FSubmittedNext = nullptr;
+    TJobHandler* handler = job->Handler;
+    try {
+      handler->JobAddLocked(std::move(job));
+    } catch (const std::exception&) {
+      // The job could not be queued (its handler has no group: the alert is filed); the
+      // others still are.
+    }
+  }
+}
 
 void TJobPool::NewJobAlert(TJobGroup* aGroup) {
   TPoolLock lock(this);
@@ -934,9 +1021,9 @@ bool TJobPool::AbortJob(std::int64_t aJobId, win::DWORD aTimeout) {
   if (job->Abort()) return true;  // it was queued: gone now
   if (aTimeout == 0) return false;
   TEvent* completed = job->EventAdd(jetOnCompletion);
-  FLock->TempUnLockAll();
+  TempUnLock();
   bool done = completed->Wait(aTimeout);
-  FLock->TempReLockAll();
+  TempReLock();
   completed->DeReference();
   return done;
 }
@@ -1032,9 +1119,9 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
   while (Active) {
     if (main) {
       MainThreadProcessMessages = true;
-      FLock->TempUnLockAll();
+      TempUnLock();
       ApplicationProcessMessages();
-      FLock->TempReLockAll();
+      TempReLock();
       MainThreadProcessMessages = false;
       if (Application->Terminated()) break;
       if (!Active) break;
@@ -1078,14 +1165,14 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
       j->FnToCallPrepare();
       // The lock goes for the run, all of this thread's holdings of it, and comes back as it was.
       const int held = FLock->TakenCountGet();
-      for (int i = 0; i < held; ++i) FLock->Release();
+      for (int i = 0; i < held; ++i) UnLock();
       finished.reset();
       j->ExecuteFns();
       // What the statistics and the group's count will write, asked for while the lock is awaited.
       for (const TJobFnCallInfo& info : j->FnList)
         if (info.Handler) PrefetchForWrite(&info.Handler->TimeMin, sizeof(std::int64_t) * 13 + sizeof(double));
       PrefetchForWrite(group, 64);
-      for (int i = 0; i < held; ++i) FLock->Acquire();
+      for (int i = 0; i < held; ++i) Lock();
       j->PerformanceCalculateAverages();
       if (j->Events || !j->OnCompleted.IsEmpty()) j->EventsCall(jetOnCompletion);  // most jobs have no waiters
       const bool groupAlive = GroupExists(group);
@@ -1187,9 +1274,9 @@ void TJobPool::Shutdown() {
   for (TJobThread* t : Threads) t->Alert();
   while (!Threads.empty()) {
     TJobThread* t = Threads.front();
-    FLock->TempUnLockAll();
+    TempUnLock();
     t->WaitFor();
-    FLock->TempReLockAll();
+    TempReLock();
     // A thread whose step raised ended without leaving the list itself.
     if (!Threads.empty() && Threads.front() == t) {
       Threads.erase(Threads.begin());
@@ -1285,9 +1372,9 @@ void TJobPool::WaitForJobFn(TJobFn aJobFn) {
     if (!job) job = JobInThreadsByFn(aJobFn, TFlexArray(), false);
     if (!job) return;
     TEvent* completed = job->EventAdd(jetOnCompletion);
-    FLock->TempUnLockAll();
+    TempUnLock();
     completed->Wait(win::INFINITE);
-    FLock->TempReLockAll();
+    TempReLock();
     completed->DeReference();
   }
 }

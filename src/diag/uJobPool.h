@@ -16,6 +16,14 @@
 // One lock, the pool's "JobPool" TLock, guards every queue, the handler tree and the
 // statistics. It is re-entrant, so the operations below take it themselves; job functions
 // run without it.
+//
+// Submissions: a job without parameters that is added while another thread holds the lock
+// is not waited for. It goes onto a short list of submissions, and whoever holds the lock
+// queues the list, in the order of adding, as it takes the lock (Lock) and as it lets go of
+// it (UnLock), so that every holder of the lock sees every job added before it took it. A
+// thread that finds the lock free queues its submissions itself. The adder does not wait for
+// the workers; Add returns the job's id at once (the job is dropped when its handler turns
+// out to be going away by the time it is queued, as a queued job of such a handler is).
 #pragma once
 
 #include <atomic>
@@ -213,6 +221,7 @@ class TJob {
   bool IsSameWorkAs(const TJob& aOther) const;
 
   TJobPool* FPool = nullptr;
+  TJob* FSubmittedNext = nullptr;  // in the pool's submissions (see TJobPool)
 };
 
 // ---- TJobGroup -------------------------------------------------------------------------------
@@ -331,8 +340,11 @@ class TJobHandler {
   TJobPool* PoolGet() const { return FPool; }
 
  private:
+  friend class TJobPool;
   std::unique_ptr<TJob> JobCreateAndAdd(const Text& aName, const TFlexArray& aParams, TJobFn aFn);
   std::int64_t JobAdd(std::unique_ptr<TJob> aJob);
+  // JobAdd with the pool lock held.
+  std::int64_t JobAddLocked(std::unique_ptr<TJob> aJob);
   TJobHandler* ChildAdd(const Text& aName, TJobHandlerType aType, TJobFn aFn);
   void ConstructFnListOf(TJob& aJob);
   bool IsInSubtreeOf(const TJobHandler* aAncestor) const;
@@ -480,8 +492,24 @@ class TJobPool : public TUnit {
   // Examines one group for ExecuteJobs: the first due job that may start, taken out of the queue.
   std::unique_ptr<TJob> JobTake(TJobGroup* aGroup, std::optional<TDateTime>& aNow, TDateTime& aNext);
 
+  friend class TJobHandler;
+  // Submissions (see above). Push: onto the list; the one that made the list non-empty sees
+  // to it that it gets queued.
+  void SubmittedPush(std::unique_ptr<TJob> aJob);
+  // Queues the submissions; with the lock held.
+  void SubmittedQueue();
+  // Gives up the calling thread's last holding, queueing the submissions before and, when
+  // more came meanwhile and the lock is free, after.
+  void UnLockLast();
+  // All of the calling thread's holdings go for a wait, and come back (TempUnLockAll and
+  // TempReLockAll, with the submissions queued).
+  void TempUnLock();
+  void TempReLock();
+
   std::unique_ptr<TLock> FLock;
   TJobGroup* FMainGroup = nullptr;
+  // Newest first; written by every adder, taken by the holders of the lock.
+  alignas(64) std::atomic<TJob*> FSubmitted{nullptr};
 };
 
 extern TJobPool* JobPool;

@@ -20,6 +20,41 @@ win::DWORD CurrentThreadId() {
   return id;
 }
 
+// The locks the calling thread holds, kept by the thread itself, so that it can tell whether it
+// holds one without a look at the lock's lines, which its holders keep writing. A handful at a
+// time; locks beyond that are counted, and then the lock itself is asked.
+struct THeldLocks {
+  static constexpr int kMax = 8;
+  TLock* Locks[kMax];
+  int Count;
+  int Extra;  // held and not in Locks
+};
+thread_local THeldLocks tHeld{};
+
+void HeldAdd(TLock* aLock) {
+  if (tHeld.Count < THeldLocks::kMax)
+    tHeld.Locks[tHeld.Count++] = aLock;
+  else
+    ++tHeld.Extra;
+}
+
+void HeldRemove(TLock* aLock) {
+  for (int i = 0; i < tHeld.Count; ++i) {
+    if (tHeld.Locks[i] == aLock) {
+      tHeld.Locks[i] = tHeld.Locks[--tHeld.Count];
+      return;
+    }
+  }
+  if (tHeld.Extra > 0) --tHeld.Extra;
+}
+
+// Known: held or not; unknown (-1): ask the lock.
+int HeldKnown(const TLock* aLock) {
+  for (int i = 0; i < tHeld.Count; ++i)
+    if (tHeld.Locks[i] == aLock) return 1;
+  return tHeld.Extra > 0 ? -1 : 0;
+}
+
 Text IntText(long long v) { return T(std::to_string(v)); }
 
 // The controller's services exist only between its OnCreate and OnDestroy.
@@ -263,6 +298,9 @@ TLock::TLock(const Text& aName) : Name(aName) {
 }
 
 TLock::~TLock() {
+  // A lock destroyed while this thread holds it (a fault of its own) must not stay on the
+  // thread's list, where a later lock at the same address would be taken for held.
+  if (FOwner.load(std::memory_order_relaxed) == CurrentThreadId()) HeldRemove(this);
   if (TLockController* c = Controller()) c->LockUnregister(this);
 }
 
@@ -288,7 +326,10 @@ void TLock::Acquire() {
     WaitingThreadListLock.Leave();
   }
   const int taken = TakenCount.load(std::memory_order_relaxed) + 1;
-  if (taken == 1) FOwner.store(me, std::memory_order_relaxed);
+  if (taken == 1) {
+    FOwner.store(me, std::memory_order_relaxed);
+    HeldAdd(this);
+  }
   TakenCount.store(taken, std::memory_order_relaxed);
   if (logged) c->LockOperationAdd(this, id);
 }
@@ -301,7 +342,10 @@ void TLock::Release() {
   if (!IsHighPerformanceLock && FRegistered.load(std::memory_order_relaxed))
     if (TLockController* c = Controller()) c->LockOperationRemove(this, me);
   TakenCount.store(taken - 1, std::memory_order_relaxed);
-  if (taken == 1) FOwner.store(0, std::memory_order_release);
+  if (taken == 1) {
+    FOwner.store(0, std::memory_order_release);
+    HeldRemove(this);
+  }
   win::LeaveCriticalSection(&FSection);
 }
 
@@ -345,9 +389,13 @@ void TLock::TempReLockAll() {
   for (int i = 1; i < n; ++i) Acquire();
 }
 
-// Only the holder writes its own id there, so a match is an answer without a look at the
-// section, whose word the threads waiting for it keep reading.
-bool TLock::IsTakenByCurrentThread() { return FOwner.load(std::memory_order_relaxed) == CurrentThreadId(); }
+// The thread's own list answers; only the holder writes its id into FOwner, so a match there
+// answers too.
+bool TLock::IsTakenByCurrentThread() {
+  const int known = HeldKnown(this);
+  if (known >= 0) return known == 1;
+  return FOwner.load(std::memory_order_relaxed) == CurrentThreadId();
+}
 
 std::vector<win::DWORD> TLock::WaitingThreadsGet() {
   WaitingThreadListLock.Enter();
