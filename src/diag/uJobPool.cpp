@@ -404,6 +404,11 @@ TJobGroup::~TJobGroup() {
 
 void TJobGroup::Add(std::unique_ptr<TJob> aJob) {
   TPoolLock lock(FPool);
+  Insert(std::move(aJob));
+  FPool->NewJobAlert(this);
+}
+
+void TJobGroup::Insert(std::unique_ptr<TJob> aJob) {
   aJob->Group = this;
   TDateTime start = aJob->RunNotEarlierThan;
   // The queue is ordered (jobs to run at once, then delayed ones by start time), so the place
@@ -415,7 +420,6 @@ void TJobGroup::Add(std::unique_ptr<TJob> aJob) {
     Jobs.push_back(std::move(aJob));
   else
     Jobs.insert(std::partition_point(Jobs.begin(), Jobs.end(), before), std::move(aJob));
-  FPool->NewJobAlert(this);
 }
 
 TJob* TJobGroup::JobInQueueByFn(const TJobFn& aJobFn, const TFlexArray& aParams, bool aParamsAllMustMatch) {
@@ -896,18 +900,53 @@ void TJobPool::SubmittedQueue() {
     ordered = list;
     list = next;
   }
+  // A run of jobs for the same handler and work (the usual case) is placed as the first of
+  // them was: the handler tree does not change while the list is queued under the lock. The
+  // runner of a group is alerted once for the run.
+  struct TPlaced {
+    TJobHandler* From = nullptr;
+    TJobFn Fn;
+    Text Name;
+    TJobHandler* Handler = nullptr;
+    Text HandlerName;
+    bool IsNotification = false;
+    TJobGroup* Group = nullptr;
+  } placed;
+  std::vector<TJobGroup*> alert;
   while (ordered) {
     std::unique_ptr<TJob> job(ordered);
     ordered = ordered->FSubmittedNext;
     job->FSubmittedNext = nullptr;
-    TJobHandler* handler = job->Handler;
+    TJobHandler* from = job->Handler;
+    if (placed.Group && from == placed.From && job->Fn == placed.Fn && job->Name == placed.Name) {
+      job->Handler = placed.Handler;
+      job->Name = placed.HandlerName;
+      job->IsNotification = placed.IsNotification;
+      placed.Group->Insert(std::move(job));
+      continue;
+    }
+    TJob* raw = job.get();
+    TPlaced next;
+    next.From = from;
+    next.Fn = raw->Fn;
+    next.Name = raw->Name;
     try {
-      handler->JobAddLocked(std::move(job));
+      if (from->JobAddLocked(std::move(job)) == 0) continue;
     } catch (const std::exception&) {
       // The job could not be queued (its handler has no group: the alert is filed); the
       // others still are.
+      continue;
     }
+    // Queued (and its group alerted): raw stands in its queue, which nobody else can touch now.
+    next.Handler = raw->Handler;
+    next.HandlerName = raw->Name;
+    next.IsNotification = raw->IsNotification;
+    next.Group = raw->Group;
+    placed = std::move(next);
+    if (std::find(alert.begin(), alert.end(), placed.Group) == alert.end()) alert.push_back(placed.Group);
   }
+  for (TJobGroup* g : alert)
+    if (GroupExists(g)) NewJobAlert(g);
 }
 
 void TJobPool::NewJobAlert(TJobGroup* aGroup) {

@@ -258,6 +258,10 @@ class TJobGroup {
   std::unique_ptr<TJob> JobExtract(TJob* aJob);
 
  private:
+  friend class TJobPool;
+  // Add without NewJobAlert; with the pool lock held.
+  void Insert(std::unique_ptr<TJob> aJob);
+
   TJobPool* FPool = nullptr;
 };
 
