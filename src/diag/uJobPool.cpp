@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 #include <mutex>
+#include <thread>
 
 #include "crashreport/Callstack.h"
 #include "diag/uDebug.h"
@@ -853,22 +854,43 @@ void TJobPool::UnLock() {
 }
 
 void TJobPool::UnLockLast() {
-  for (;;) {
-    SubmittedQueue();
-    FLock->Release();
-    // A submission that came after the queueing above: its adder saw the lock held and
-    // left it to this thread (the fences make sure one of the two sees the other).
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (!FSubmitted.load(std::memory_order_seq_cst)) return;
-    if (!FLock->TryEnter()) return;  // the next holder queues it when it lets go
-  }
+  SubmittedQueue();
+  FLock->Release();
+  SubmittedHandOn();
 }
 
 void TJobPool::TempUnLock() {
   SubmittedQueue();
   FLock->TempUnLockAll();
+  SubmittedHandOn();
+}
+
+// Between a write and a read of two different variables on each side (an adder: the list,
+// then the lock's count; a holder letting go: the count, then the list), so that at least one
+// side sees the other's write.
+void TJobPool::OrderPoint() {
+#if defined(__SANITIZE_THREAD__)
+  FOrder.fetch_add(1, std::memory_order_acq_rel);  // the same, in terms the race detector follows
+#else
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (FSubmitted.load(std::memory_order_seq_cst) && FLock->TryEnter()) UnLockLast();
+#endif
+}
+
+// Called by a thread that holds no share of the lock. Either this thread queues the
+// submissions, or a thread that holds the lock now will see them when it lets go.
+void TJobPool::SubmittedHandOn() {
+  for (;;) {
+    OrderPoint();
+    if (!FSubmitted.load(std::memory_order_acquire)) return;
+    if (FLock->TakenCountGet() > 0) return;
+    if (FLock->TryEnter()) {
+      SubmittedQueue();
+      FLock->Release();
+      continue;  // more may have come meanwhile
+    }
+    // The lock is being taken or let go of this moment: look again.
+    std::this_thread::yield();
+  }
 }
 
 void TJobPool::TempReLock() {
@@ -884,10 +906,7 @@ void TJobPool::SubmittedPush(std::unique_ptr<TJob> aJob) {
   } while (!FSubmitted.compare_exchange_weak(head, job, std::memory_order_seq_cst, std::memory_order_relaxed));
   // Jobs were waiting already: whoever answers for them queues this one with them.
   if (head) return;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  // Held: its holder sees the list when it lets go. Free: this thread queues it.
-  if (FLock->TakenCountGet() > 0) return;
-  if (FLock->TryEnter()) UnLockLast();
+  SubmittedHandOn();
 }
 
 void TJobPool::SubmittedQueue() {

@@ -505,6 +505,8 @@ class TJobPool : public TUnit {
   // Gives up the calling thread's last holding, queueing the submissions before and, when
   // more came meanwhile and the lock is free, after.
   void UnLockLast();
+  void SubmittedHandOn();
+  void OrderPoint();
   // All of the calling thread's holdings go for a wait, and come back (TempUnLockAll and
   // TempReLockAll, with the submissions queued).
   void TempUnLock();
@@ -514,6 +516,7 @@ class TJobPool : public TUnit {
   TJobGroup* FMainGroup = nullptr;
   // Newest first; written by every adder, taken by the holders of the lock.
   alignas(64) std::atomic<TJob*> FSubmitted{nullptr};
+  alignas(64) std::atomic<std::uint32_t> FOrder{0};  // OrderPoint in race-detector builds
 };
 
 extern TJobPool* JobPool;

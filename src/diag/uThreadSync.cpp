@@ -179,18 +179,17 @@ std::int64_t TLockController::LockOperationIdNext() {
 void TLockController::LockOperationAdd(TLock* aLock, std::int64_t aId) {
   const std::int64_t id = aId;
   int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
-  // Odd while being changed. Only the owner writes the log, so plain stores do; the fence
-  // keeps the writes below after the odd value.
+  // Odd while being changed. Only the owner writes the log, so plain stores do; the writes
+  // below are release stores, so that a reader that sees one of them sees the odd value too.
   const std::uint32_t seq = aLock->FLogSeq.load(std::memory_order_relaxed);
   aLock->FLogSeq.store(seq + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
   if (depth < TLock::kLogInline) {
-    aLock->FLogIds[depth].store(id, std::memory_order_relaxed);
+    aLock->FLogIds[depth].store(id, std::memory_order_release);
   } else {
     TGuard g(this);
     aLock->FLogOverflow.push_back(id);
   }
-  aLock->FLogDepth.store(depth + 1, std::memory_order_relaxed);
+  aLock->FLogDepth.store(depth + 1, std::memory_order_release);
   aLock->FLogSeq.store(seq + 2, std::memory_order_release);
 }
 
@@ -200,12 +199,11 @@ void TLockController::LockOperationRemove(TLock* aLock, win::DWORD aThreadId) {
   if (depth == 0) return;
   const std::uint32_t seq = aLock->FLogSeq.load(std::memory_order_relaxed);
   aLock->FLogSeq.store(seq + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
   if (depth > TLock::kLogInline) {
     TGuard g(this);
     if (!aLock->FLogOverflow.empty()) aLock->FLogOverflow.pop_back();
   }
-  aLock->FLogDepth.store(depth - 1, std::memory_order_relaxed);
+  aLock->FLogDepth.store(depth - 1, std::memory_order_release);
   aLock->FLogSeq.store(seq + 2, std::memory_order_release);
 }
 

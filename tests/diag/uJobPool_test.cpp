@@ -1,6 +1,7 @@
 #include "diag/uJobPool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
@@ -185,6 +186,44 @@ TEST_F(JobPoolTest, JobsStayQueuedWithAscendingIds) {
   EXPECT_EQ(JobPool->JobById(c + 10), nullptr);
   EXPECT_EQ(JobPool->JobInQueueByFn(w.Fn(), FlexArrayFromPairs({u"x", 1}), true), queued[2]);
   EXPECT_TRUE(Log.empty());  // nothing runs before the pool is started
+  EXPECT_EQ(Alerts.Count(), 0);
+}
+
+// Jobs without parameters added while another thread holds the pool lock do not wait for
+// it: they join the queue, in the order of adding, when it lets go.
+TEST_F(JobPoolTest, JobsAddedWhileAnotherThreadHoldsTheLockJoinTheQueueInOrder) {
+  TWork w{&Log, u"w"};
+  TJobHandler* area = Area();
+  area->AddFunctionHandler(u"Work", w.Fn());
+  std::atomic<bool> held{false}, added{false}, addsSeenWhileHeld{false};
+  std::thread holder([&] {
+    JobPool->Lock();
+    held = true;
+    for (int i = 0; i < 5000 && !added.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    addsSeenWhileHeld = added.load();
+    JobPool->UnLock();
+  });
+  while (!held.load()) std::this_thread::yield();
+  std::vector<std::int64_t> ids;
+  for (int i = 0; i < 3; ++i) ids.push_back(area->Add(w.Fn()));
+  ids.push_back(area->Add(u"Work"));
+  added = true;
+  holder.join();
+  EXPECT_TRUE(addsSeenWhileHeld.load()) << "the adds returned while the other thread held the lock";
+  auto queued = Async()->JobsQueuedGet();
+  ASSERT_EQ(queued.size(), ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_EQ(queued[i]->Id, ids[i]);
+    EXPECT_EQ(queued[i]->Name, u"Work");
+    EXPECT_EQ(queued[i]->Handler->Name, u"Work");
+    EXPECT_EQ(JobPool->JobById(ids[i]), queued[i]);
+  }
+  // A job with parameters queued after them stands behind them.
+  std::int64_t withParams = area->Add(w.Fn(), TFlexArray(u"k|v|"));
+  queued = Async()->JobsQueuedGet();
+  ASSERT_EQ(queued.size(), ids.size() + 1);
+  EXPECT_EQ(queued.back()->Id, withParams);
+  EXPECT_TRUE(Log.empty());
   EXPECT_EQ(Alerts.Count(), 0);
 }
 

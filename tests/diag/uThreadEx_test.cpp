@@ -98,6 +98,30 @@ TEST(TThreadEx, AnAlertDuringAStepIsNotLost) {
   EXPECT_EQ(t.Steps.load(), 2);
 }
 
+// Alerts that find one pending add nothing; none may be lost in the moment between the
+// thread's wake-up and its next step, while another thread keeps alerting.
+TEST(TThreadEx, EveryAlertAfterTheThreadSleptWakesIt) {
+  TCountingThread t;
+  t.Start();
+  for (int round = 0; round < 200; ++round) {
+    ASSERT_TRUE(WaitUntil([&] { return t.IsSleeping.load(); }));
+    const int before = t.Steps.load();
+    t.Alert();
+    ASSERT_TRUE(WaitUntil([&] { return t.Steps.load() > before; })) << "round " << round;
+  }
+  std::atomic<bool> stop{false};
+  std::thread alerter([&] {
+    while (!stop.load()) t.Alert();
+  });
+  ASSERT_TRUE(WaitUntil([&] { return t.Steps.load() > 400; }));
+  stop = true;
+  alerter.join();
+  ASSERT_TRUE(WaitUntil([&] { return t.IsSleeping.load(); }));
+  const int before = t.Steps.load();
+  t.Alert();
+  EXPECT_TRUE(WaitUntil([&] { return t.Steps.load() == before + 1; })) << "an alert after the storm still wakes it";
+}
+
 TEST(TThreadEx, TerminateWhileSleepingEndsAtOnce) {
   TCountingThread t;
   std::atomic<int> finished{0}, requested{0};

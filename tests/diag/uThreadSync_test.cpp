@@ -176,6 +176,36 @@ TEST_F(LockControllerTest, ReentryNeverChecksAndIsLogged) {
   EXPECT_EQ(LockController->LockOperationsLastIdGet(), 5) << "ids count up from 1";
 }
 
+// A thread keeps its own list of the locks it holds (a handful; the lock is asked beyond
+// that): more locks than the list holds, in any order of release.
+TEST_F(LockControllerTest, AThreadKnowsEveryLockItHolds) {
+  std::vector<std::unique_ptr<TLock>> locks;
+  for (int i = 0; i < 12; ++i) locks.push_back(std::make_unique<TLock>(u"L" + IntToText(i)));
+  for (auto& l : locks) l->Acquire();
+  locks[3]->Acquire();  // twice
+  for (auto& l : locks) EXPECT_TRUE(l->IsTakenByCurrentThread());
+  OnOtherThread([&] {
+    for (auto& l : locks) EXPECT_FALSE(l->IsTakenByCurrentThread());
+  });
+  const int order[] = {0, 11, 5, 3, 7, 1, 10, 2, 9, 4, 8, 6};
+  std::vector<bool> released(locks.size(), false);
+  for (int i : order) {
+    locks[i]->Release();
+    if (i == 3) {
+      EXPECT_TRUE(locks[3]->IsTakenByCurrentThread()) << "one holding of two left";
+      locks[3]->Release();
+    }
+    released[i] = true;
+    for (std::size_t k = 0; k < locks.size(); ++k) EXPECT_EQ(locks[k]->IsTakenByCurrentThread(), !released[k]) << k;
+  }
+  // A lock freed by the thread that held it leaves nothing behind for a lock made after it.
+  auto gone = std::make_unique<TLock>(u"gone");
+  gone->Acquire();
+  gone.reset();
+  auto after = std::make_unique<TLock>(u"after");  // most likely at the same address
+  EXPECT_FALSE(after->IsTakenByCurrentThread());
+}
+
 TEST_F(LockControllerTest, ReleasingALockThatIsNotAcquiredRaises) {
   TLock a(u"A");
   EXPECT_EQ(MessageOf([&] { a.Release(); }), u"Releasing a lock, which is not acquired");
