@@ -1230,7 +1230,9 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
       for (const TJobFnCallInfo& info : j->FnList)
         if (info.Handler) PrefetchForWrite(&info.Handler->TimeMin, sizeof(std::int64_t) * 13 + sizeof(double));
       PrefetchForWrite(group, 64);
-      for (int i = 0; i < held; ++i) Lock();
+      // Taken back without queueing the submissions: that happens as the lock goes again, or
+      // below when the queues hold nothing for this thread.
+      for (int i = 0; i < held; ++i) FLock->Acquire();
       j->PerformanceCalculateAverages();
       if (j->Events || !j->OnCompleted.IsEmpty()) j->EventsCall(jetOnCompletion);  // most jobs have no waiters
       const bool groupAlive = GroupExists(group);
@@ -1256,6 +1258,10 @@ void TJobPool::ExecuteJobs(TJobThread* aJobThread, win::DWORD& aMsTillNextJob) {
       }
       finished = std::move(job);
     } else {
+      if (FSubmitted.load(std::memory_order_relaxed)) {
+        SubmittedQueue();
+        continue;
+      }
       if (next != DateTimeNever()) {
         // At least a millisecond: a job due in less would otherwise have the thread spin with
         // the pool locked, and a clock that moves only while threads wait would never get there.

@@ -505,7 +505,10 @@ class TJobPool : public TUnit {
   // Gives up the calling thread's last holding, queueing the submissions before and, when
   // more came meanwhile and the lock is free, after.
   void UnLockLast();
+  // With no share of the lock: queues the submissions, or leaves them to a thread that holds
+  // the lock now and will see them when it lets go.
   void SubmittedHandOn();
+  // Orders this thread's write before its read of another variable (see SubmittedHandOn).
   void OrderPoint();
   // All of the calling thread's holdings go for a wait, and come back (TempUnLockAll and
   // TempReLockAll, with the submissions queued).
