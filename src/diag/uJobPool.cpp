@@ -92,8 +92,10 @@ namespace {
 // Freed job blocks, kept for the next jobs: each thread keeps up to two batches of its own,
 // and hands a full batch to the shared stock, where a thread without blocks takes a batch
 // from. The shared stock's lock is taken once per batch, not once per job. Builds with the
-// address sanitizer leave it out, so that a job used after it was freed is still caught.
-#if defined(__SANITIZE_ADDRESS__)
+// address sanitizer leave it out, so that a job used after it was freed is still caught, and
+// so do Windows builds: the MinGW runtime's destructors of thread-local objects cannot be
+// relied on at a thread's end (the 32-bit build corrupted its heap there).
+#if defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
 constexpr bool kJobRecycling = false;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
