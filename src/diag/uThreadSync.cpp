@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 
 #include "diag/uDebug.h"
 #include "diag/uMisc.h"
@@ -312,8 +313,10 @@ void TLock::Acquire() {
   // job goes by.
   const bool logged = !IsHighPerformanceLock && c && FRegistered.load(std::memory_order_relaxed);
   const std::int64_t id = logged ? c->LockOperationIdNext() : 0;
-  // Listed as waiting only while really blocked; a failed check leaves no entry behind.
-  if (!win::TryEnterCriticalSection(&FSection)) {
+  // Listed as waiting only while really blocked; a failed check leaves no entry behind. A lock
+  // held for a few instructions is waited for a moment first, without the list: two updates
+  // of a list every thread shares would cost more than the wait.
+  if (!win::TryEnterCriticalSection(&FSection) && !SpinEnter()) {
     WaitingThreadListLock.Enter();
     WaitingThreadList.push_back(me);
     WaitingThreadListLock.Leave();
@@ -345,6 +348,17 @@ void TLock::Release() {
     HeldRemove(this);
   }
   win::LeaveCriticalSection(&FSection);
+}
+
+bool TLock::SpinEnter() {
+  static const int kSpins = std::thread::hardware_concurrency() > 1 ? 100 : 0;
+  for (int i = 0; i < kSpins; ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+    if (OwnerGet() == 0 && win::TryEnterCriticalSection(&FSection)) return true;
+  }
+  return false;
 }
 
 bool TLock::TryEnter() {

@@ -73,6 +73,8 @@ class TLock : public TCriticalSection {
 
  private:
   friend class TLockController;
+  // Enters the section if it comes free within a short spin.
+  bool SpinEnter();
   // Read on every acquisition, seldom written: apart from what the owner writes.
   // Has a place in LocksHierarchy: the check is skipped at once for locks that have none.
   std::atomic<bool> FInHierarchy{false};
