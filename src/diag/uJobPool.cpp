@@ -6,7 +6,6 @@
 #include <chrono>
 #include <climits>
 #include <mutex>
-#include <thread>
 
 #include "crashreport/Callstack.h"
 #include "diag/uDebug.h"
@@ -55,6 +54,13 @@ template <class T>
 void PrefetchForWrite(const T* aObject, std::size_t aBytes = sizeof(T)) {
   const char* p = reinterpret_cast<const char*>(aObject);
   for (std::size_t at = 0; at < aBytes; at += 64) __builtin_prefetch(p + at, 1);
+}
+
+// A hint to the processor that this thread spins.
+inline void CpuPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
 }
 
 constexpr double kMsPerDay = 86400000.0;
@@ -890,8 +896,9 @@ void TJobPool::SubmittedHandOn() {
       FLock->Release();
       continue;  // more may have come meanwhile
     }
-    // The lock is being taken or let go of this moment: look again.
-    std::this_thread::yield();
+    // The lock is being taken or let go of this moment: look again after a moment (its holder
+    // is between two instructions of its own, not waiting for anything).
+    for (int i = 0; i < 32; ++i) CpuPause();
   }
 }
 
