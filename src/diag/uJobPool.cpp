@@ -200,7 +200,9 @@ void TJob::operator delete(void* aBlock, std::size_t aSize) noexcept {
 
 // ---- TJob ------------------------------------------------------------------------------------
 
-TJob::TJob(TJobPool* aPool) : FPool(aPool) { Id = FPool->LastJobId.fetch_add(1, std::memory_order_relaxed) + 1; }
+TJob::TJob(TJobPool* aPool) : FPool(aPool) {
+  Id = std::atomic_ref<std::int64_t>(FPool->LastJobId).fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 TJob::~TJob() {
   // Nobody else can reach a job that is being destroyed, so what is left to signal is read

@@ -479,9 +479,9 @@ class TJobPool : public TUnit {
   TJob* JobInMainThread = nullptr;
   bool MainThreadProcessingScheduled = false;
   bool MainThreadProcessMessages = false;
-  // The newest job's id; taken without the lock, on a line of its own (workers read the
-  // fields around it all the time).
-  alignas(64) std::atomic<std::int64_t> LastJobId{0};
+  // The newest job's id; taken without the lock (an atomic increment), on a line of its own
+  // (workers read the fields around it all the time).
+  alignas(64) std::int64_t LastJobId = 0;
   alignas(64) TJobFn OnBeforeJobExecute;
   TJobExceptionFn OnJobException;
   TEvent* ShutdownEvent = nullptr;
