@@ -56,13 +56,6 @@ void PrefetchForWrite(const T* aObject, std::size_t aBytes = sizeof(T)) {
   for (std::size_t at = 0; at < aBytes; at += 64) __builtin_prefetch(p + at, 1);
 }
 
-// A hint to the processor that this thread spins.
-inline void CpuPause() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
 constexpr double kMsPerDay = 86400000.0;
 constexpr win::UINT_PTR kMainTimerId = 1;
 constexpr win::DWORD kNoJobKnown = 0xFFFFFFFF;

@@ -353,9 +353,7 @@ void TLock::Release() {
 bool TLock::SpinEnter() {
   static const int kSpins = std::thread::hardware_concurrency() > 1 ? 100 : 0;
   for (int i = 0; i < kSpins; ++i) {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
+    CpuPause();
     if (OwnerGet() == 0 && win::TryEnterCriticalSection(&FSection)) return true;
   }
   return false;

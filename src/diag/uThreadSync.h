@@ -28,6 +28,13 @@
 
 class TLock;
 
+// A hint to the processor that this thread spins, waiting for another.
+inline void CpuPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
 struct TLockTakenCountPerThread {
   win::DWORD ThreadId = 0;
   int TakenCount = 0;
