@@ -3,8 +3,6 @@
 // jump is one process-wide offset, so the tick count and the local time stay consistent.
 #include "platform/sim/clock.h"
 
-#include <time.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -15,14 +13,9 @@ namespace sim {
 namespace {
 std::atomic<std::uint64_t> gSkipped{0};
 
-// The host's coarse monotonic clock: it moves at the host's clock interrupt (a few ms), as
-// Windows' tick count moves at its own (about 16 ms), and reading it costs a memory read
-// instead of a reading of the processor's counter. Callers that time many short pieces of
-// work (the job pool times every job) read it twice per piece.
 std::uint64_t HostTickMs() {
-  timespec t{};
-  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-  return static_cast<std::uint64_t>(t.tv_sec) * 1000u + static_cast<std::uint64_t>(t.tv_nsec) / 1000000u;
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 // The scaled clock: tick = FVirtualAnchor + (host - FHostAnchor) * FScale. Off (scale 1) the
