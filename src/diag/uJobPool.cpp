@@ -925,7 +925,8 @@ void TJobPool::SubmittedQueue() {
   }
   // A run of jobs for the same handler and work (the usual case) is placed as the first of
   // them was: the handler tree does not change while the list is queued under the lock. The
-  // runner of a group is alerted once for the run.
+  // first one's queueing alerted its group's runner, which looks at the queues only once this
+  // thread lets go of the lock, so the rest need no alert of their own.
   struct TPlaced {
     TJobHandler* From = nullptr;
     TJobFn Fn;
@@ -935,7 +936,6 @@ void TJobPool::SubmittedQueue() {
     bool IsNotification = false;
     TJobGroup* Group = nullptr;
   } placed;
-  std::vector<TJobGroup*> alert;
   while (ordered) {
     std::unique_ptr<TJob> job(ordered);
     ordered = ordered->FSubmittedNext;
@@ -966,10 +966,7 @@ void TJobPool::SubmittedQueue() {
     next.IsNotification = raw->IsNotification;
     next.Group = raw->Group;
     placed = std::move(next);
-    if (std::find(alert.begin(), alert.end(), placed.Group) == alert.end()) alert.push_back(placed.Group);
   }
-  for (TJobGroup* g : alert)
-    if (GroupExists(g)) NewJobAlert(g);
 }
 
 void TJobPool::NewJobAlert(TJobGroup* aGroup) {

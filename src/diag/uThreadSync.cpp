@@ -178,17 +178,16 @@ std::int64_t TLockController::LockOperationIdNext() {
 
 // Called by the owner, holding aLock.
 void TLockController::LockOperationAdd(TLock* aLock, std::int64_t aId) {
-  const std::int64_t id = aId;
   int depth = aLock->FLogDepth.load(std::memory_order_relaxed);
   // Odd while being changed. Only the owner writes the log, so plain stores do; the writes
   // below are release stores, so that a reader that sees one of them sees the odd value too.
   const std::uint32_t seq = aLock->FLogSeq.load(std::memory_order_relaxed);
   aLock->FLogSeq.store(seq + 1, std::memory_order_relaxed);
   if (depth < TLock::kLogInline) {
-    aLock->FLogIds[depth].store(id, std::memory_order_release);
+    aLock->FLogIds[depth].store(aId, std::memory_order_release);
   } else {
     TGuard g(this);
-    aLock->FLogOverflow.push_back(id);
+    aLock->FLogOverflow.push_back(aId);
   }
   aLock->FLogDepth.store(depth + 1, std::memory_order_release);
   aLock->FLogSeq.store(seq + 2, std::memory_order_release);
